@@ -1,0 +1,46 @@
+#pragma once
+// One ICMP echo to the destination: did it answer within half a second?
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/app.h"
+#include "platform/files.h"
+#include "platform/icmp.h"
+#include "platform/toolkit.h"
+#include "platform/winsock.h"
+
+namespace quorrel {
+
+inline constexpr std::uint32_t kReplyBufferSize = 278;
+inline constexpr std::uint32_t kEchoTimeoutMs = 500;
+inline constexpr char kEchoData[] = "Test";
+inline constexpr std::uint16_t kWinsockVersion = 0x0101;
+
+inline constexpr char kMsgStartupFailed[] =
+    "Windows Sockets for 32 bit Windows environments is not successfully responding.";
+inline constexpr char kMsgCleanupFailed[] = "Windows Sockets error occurred in Cleanup.";
+
+using ReplyBuffer = std::array<std::uint8_t, kReplyBufferSize>;
+
+class ModPing {
+ public:
+  ModPing(WinsockApi& winsock, IcmpApi& icmp, Toolkit& toolkit, CodePage& codePage)
+      : winsock_(winsock), icmp_(icmp), toolkit_(toolkit), codePage_(codePage) {}
+
+  // True exactly when one echo came back with status 0.
+  bool PingHost(const std::string& destination);
+  // The reply's Status field; -1 for a malformed address or no ICMP handle.
+  std::int32_t SendEcho(const std::string& destination, const std::string& data,
+                        ReplyBuffer& reply);
+  bool SocketsStartup();
+  void SocketsCleanup();
+
+ private:
+  WinsockApi& winsock_;
+  IcmpApi& icmp_;
+  Toolkit& toolkit_;
+  CodePage& codePage_;
+};
+
+}  // namespace quorrel

@@ -1,0 +1,20 @@
+#pragma once
+#include "platform/clock.h"
+
+namespace quorrel::posix {
+
+// Local time, and the separators of the process's locale (LC_TIME and
+// LC_NUMERIC as set by setlocale).
+class LocaleClock : public Clock {
+ public:
+  LocalTime Now() override;
+  std::string DateSeparator() override;
+  std::string TimeSeparator() override;
+  std::string ThousandsSeparator() override;
+};
+
+// The first character between two fields of a strftime pattern such as
+// "%d.%m.%Y" or "%H:%M:%S"; `fallback` when the pattern shows none.
+std::string SeparatorOf(const std::string& pattern, const std::string& fallback);
+
+}  // namespace quorrel::posix

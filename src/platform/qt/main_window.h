@@ -1,0 +1,76 @@
+#pragma once
+// The Qt face: one widget per row of the control table, mirroring Form1.
+#include <QHash>
+#include <QMenu>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "platform/posix/clock.h"
+#include "platform/posix/files.h"
+#include "platform/posix/icmp.h"
+#include "platform/posix/if_table.h"
+#include "platform/posix/process.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/winsock.h"
+#include "platform/qt/canvas.h"
+#include "platform/qt/tray.h"
+#include "window/form1.h"
+
+namespace quorrel::qt {
+
+// The Linux services the window uses.
+struct LinuxServices {
+  posix::LocaleClock clock;
+  posix::PosixFileSystem files;
+  posix::Utf8CodePage codePage;
+  posix::ProfileFile profile;
+  posix::PosixWinsock winsock;
+  posix::IcmpService icmp;
+  posix::NetlinkIfTable ifTable;
+  posix::ShellProcess process;
+};
+
+class MainWindow : public QWidget, public Toolkit {
+ public:
+  // `services` must outlive the window.
+  explicit MainWindow(LinuxServices& services, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  Form1& Form() { return *form_; }
+  // The widget built for the named control (nullptr for timers and the image list).
+  QWidget* WidgetOf(const char* name) const { return widgets_.value(name, nullptr); }
+  QTimer* TimerOf(const char* name) const { return timers_.value(name, nullptr); }
+  QMenu* TrayMenu() { return &trayMenu_; }
+  ImageCanvas& GraphCanvas() { return canvas_; }
+
+  // Toolkit
+  int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override;
+  std::uint32_t WindowHandle() override;
+  std::uint32_t WindowIconHandle() override;
+  double TwipsPerPixelX() override { return kTwipsPerPixelAt96Dpi; }
+  void ShowTrayMenu() override;
+  void FocusWindow() override;
+  void UnloadWindow() override;
+  void EndProgram() override;
+  bool TrayAvailable() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void BindWindow();
+  QWidget* Build(Control& control);
+  void Mirror(Control& control, QWidget* widget, Property property);
+
+  ImageCanvas canvas_;
+  QtTray tray_;
+  std::unique_ptr<Form1> form_;
+  QHash<QString, QWidget*> widgets_;
+  QHash<QString, QTimer*> timers_;
+  QMenu trayMenu_;
+};
+
+}  // namespace quorrel::qt

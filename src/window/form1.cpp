@@ -1,0 +1,308 @@
+#include "window/form1.h"
+
+#include <cmath>
+
+#include "common/number.h"
+#include "window/event_log.h"
+
+namespace quorrel {
+namespace {
+
+const ControlSpec kFormSpec{"Form1", ControlKind::kLabel, kWindowCaption,
+                            {0, 0, kClientWidthTwips, kClientHeightTwips}, -1};
+
+constexpr char kMsgStarted[] = "Monitoring started";
+constexpr char kMsgStopped[] = "Monitoring stopped";
+constexpr char kMsgRunningFix[] = "Running connection refresh";
+constexpr char kMsgNoTray[] =
+    "No notification area on this desktop: the window is minimised instead of hidden";
+constexpr int kTrayDoubleClick = 0x203;  // WM_LBUTTONDBLCLK
+constexpr int kTrayRightUp = 0x205;      // WM_RBUTTONUP
+
+}  // namespace
+
+FormWindow::FormWindow() : Control(kFormSpec) {}
+
+std::string AddBackslash(const std::string& path, char separator) {
+  if (!path.empty() && path.back() == separator) return path;
+  return path + separator;
+}
+
+int CheckBoxValueFromText(const std::string& text) {
+  double v = RoundHalfEven(Val(text));
+  return (v == 0 || v == 1 || v == 2) ? static_cast<int>(v) : 0;
+}
+
+std::int16_t IntervalFromText(const std::string& text) {
+  return static_cast<std::int16_t>(RoundClamped(Val(text), -32768, kMaxPingInterval));
+}
+
+#define QUORREL_CONTROL(name) name(SpecOf(#name))
+
+Form1::Form1(const Services& services)
+    : QUORREL_CONTROL(cmdRunFix),
+      QUORREL_CONTROL(txtFix),
+      QUORREL_CONTROL(chkSaveLog),
+      QUORREL_CONTROL(chkMarkers),
+      QUORREL_CONTROL(picGraph),
+      QUORREL_CONTROL(tmrBandwidth),
+      QUORREL_CONTROL(cboConnections),
+      QUORREL_CONTROL(pbTime),
+      QUORREL_CONTROL(imglstIcons),
+      QUORREL_CONTROL(cmdSysTray),
+      QUORREL_CONTROL(chkChanges),
+      QUORREL_CONTROL(txtIP),
+      QUORREL_CONTROL(tmrPing),
+      QUORREL_CONTROL(cmdToggle),
+      QUORREL_CONTROL(txtOut),
+      QUORREL_CONTROL(txtInterval),
+      QUORREL_CONTROL(Label6),
+      QUORREL_CONTROL(lblUS),
+      QUORREL_CONTROL(lblDS),
+      QUORREL_CONTROL(Label5),
+      QUORREL_CONTROL(Label4),
+      QUORREL_CONTROL(Label3),
+      QUORREL_CONTROL(shpResult),
+      QUORREL_CONTROL(shpPing),
+      QUORREL_CONTROL(Label2),
+      QUORREL_CONTROL(Label1),
+      QUORREL_CONTROL(mnSysTray),
+      QUORREL_CONTROL(mnRestore),
+      QUORREL_CONTROL(mnSep1),
+      QUORREL_CONTROL(mnToggle),
+      QUORREL_CONTROL(mnSep2),
+      QUORREL_CONTROL(mnClose),
+      sampler(services.clock),
+      sysTray(services.shell, services.toolkit, services.codePage),
+      services_(services),
+      modGeneral_(services.profile, services.codePage),
+      modPing_(services.winsock, services.icmp, services.toolkit, services.codePage) {
+  cmdRunFix.SetEnabled(false);
+  pbTime.SetVisible(false);
+  txtInterval.SetChangeHandler([this] { txtInterval_Change(); });
+}
+
+#undef QUORREL_CONTROL
+
+std::vector<Control*> Form1::Controls() {
+  return {&cmdRunFix, &txtFix,      &chkSaveLog, &chkMarkers, &picGraph,       &tmrBandwidth,
+          &cboConnections, &pbTime, &imglstIcons, &cmdSysTray, &chkChanges,   &txtIP,
+          &tmrPing,   &cmdToggle,   &txtOut,     &txtInterval, &Label6,        &lblUS,
+          &lblDS,     &Label5,      &Label4,     &Label3,     &shpResult,      &shpPing,
+          &Label2,    &Label1};
+}
+
+std::vector<MenuItem*> Form1::MenuItems() {
+  return {&mnSysTray, &mnRestore, &mnSep1, &mnToggle, &mnSep2, &mnClose};
+}
+
+// Where Settings.ini and pinglog.txt live: beside the program, or in the
+// per-user folder when the program's folder cannot be written.
+std::string Form1::DataFolder() {
+  if (services_.files.IsFolderWritable(appFolder)) return appFolder;
+  std::string user = services_.files.UserDataFolder();
+  return user.empty() ? appFolder : AddBackslash(user, services_.files.PathSeparator());
+}
+
+void Form1::Form_Load() {
+  const char sep = services_.files.PathSeparator();
+  appFolder = AddBackslash(services_.files.ExecutableFolder(), sep);
+  const std::string dataFolder = DataFolder();
+  settingsPath = dataFolder + kSettingsFileName;
+  LoadSettings();
+  trayTip = std::string(kAppTitle) + " - OFF";
+  SetFormIcon("grey");
+  txtInterval_Change();
+  sampler.Setup(services_.ipHelper, cboConnections);
+  lblDS.SetForeColour(kRed);
+  lblUS.SetForeColour(kBlue);
+  sampler.SetupGraph(services_.graphCanvas);
+  logFilePath = dataFolder + kLogFileName;
+}
+
+void Form1::LoadSettings() {
+  auto read = [&](const char* key) {
+    return modGeneral_.ReadIniValue(kOptionsSection, key, settingsPath);
+  };
+  txtFix.SetText(read(kKeyFixPath));
+  txtIP.SetText(read(kKeyIp));
+  txtInterval.SetText(read(kKeyInterval));
+  chkChanges.SetValue(CheckBoxValueFromText(read(kKeyChangesOnly)));
+  chkSaveLog.SetValue(CheckBoxValueFromText(read(kKeySaveLogOnExit)));
+}
+
+void Form1::SaveSettings() {
+  auto write = [&](const char* key, const std::string& value) {
+    modGeneral_.WriteIniValue(kOptionsSection, key, value, settingsPath);
+  };
+  write(kKeyFixPath, txtFix.Text());
+  write(kKeyIp, txtIP.Text());
+  write(kKeyInterval, txtInterval.Text());
+  write(kKeyChangesOnly, std::to_string(chkChanges.Value()));
+  write(kKeySaveLogOnExit, std::to_string(chkSaveLog.Value()));
+}
+
+void Form1::txtInterval_Change() {
+  pingInterval = IntervalFromText(txtInterval.Text());
+  if (pingInterval > 0) pbTime.SetMax(pingInterval);
+}
+
+void Form1::cmdToggle_Click() {
+  if (!tmrPing.Enabled())
+    StartMonitoring();
+  else
+    StopMonitoring();
+}
+
+void Form1::mnToggle_Click() { cmdToggle_Click(); }
+
+void Form1::StartMonitoring() {
+  txtInterval.SetEnabled(false);
+  cmdToggle.SetCaption("&Stop");
+  mnToggle.SetCaption("Stop Pings");
+  trayTip = std::string(kAppTitle) + " - ON";
+  SetFormIcon("green");
+  shpPing.SetFillColour(kSilver);
+  shpResult.SetFillColour(kSilver);
+  AddLogLine(kMsgStarted);
+  pbTime.SetValue(0);
+  pbTime.SetVisible(true);
+  firstSample = -1;
+  cboConnections.SetEnabled(false);
+  tmrBandwidth.SetEnabled(true);
+  tmrPing.SetEnabled(true);
+}
+
+void Form1::StopMonitoring() {
+  tmrBandwidth.SetEnabled(false);
+  tmrPing.SetEnabled(false);
+  pbTime.SetVisible(false);
+  cmdToggle.SetCaption("&Start");
+  mnToggle.SetCaption("Start Pings");
+  pingState = 0;
+  trayTip = std::string(kAppTitle) + " - OFF";
+  AddLogLine(kMsgStopped);
+  SetFormIcon("grey");
+  txtInterval.SetEnabled(true);
+  cboConnections.SetEnabled(true);
+}
+
+void Form1::Form_QueryUnload() {
+  // Runs once; each step goes on whatever the one before managed.
+  if (unloaded_) return;
+  unloaded_ = true;
+  tmrBandwidth.SetEnabled(false);
+  tmrPing.SetEnabled(false);
+  if (chkSaveLog.Value() == 1) SaveLogFile(txtOut.Text());
+  sysTray.DeleteTrayIcon();
+  sampler.ReleaseIpHelper();
+  SaveSettings();
+}
+
+void Form1::mnClose_Click() {
+  services_.toolkit.UnloadWindow();
+  Form_QueryUnload();  // in case the face could not close the window itself
+  services_.toolkit.EndProgram();
+}
+
+void Form1::tmrPing_Timer() {
+  // A message box of the probe runs its own message loop; a tick arriving
+  // meanwhile must not start a second ping inside the first.
+  if (pingInProgress_) return;
+  ++tickCount;
+  if (tickCount > pingInterval) {
+    tickCount = 0;
+    shpPing.SetFillColour(shpPing.FillColour() == kYellow ? kBlue : kYellow);
+    lastPingState = pingState;
+    pingInProgress_ = true;
+    const std::string destination = txtIP.Text();
+    bool passed = modPing_.PingHost(destination);
+    pingInProgress_ = false;
+    if (passed) {
+      pingState = 1;
+      cmdRunFix.SetEnabled(false);
+      lastGoodStats = BandwidthSummary();
+      ShowResult("Ping " + destination + " passed : " + lastGoodStats);
+    } else {
+      pingState = 2;
+      cmdRunFix.SetEnabled(true);
+      ShowResult("Ping " + destination + " failed : " + BandwidthSummary());
+      if (pingState != lastPingState) AddLogLine("Last 'good' stats: " + lastGoodStats);
+    }
+  }
+  pbTime.SetValue(tickCount);
+}
+
+void Form1::ShowResult(const std::string& message) {
+  if (chkChanges.Value() == 1 && pingState == lastPingState) return;
+  if (pingState == 1) {
+    SetFormIcon("green");
+    trayTip = std::string(kAppTitle) + " - Passed";
+    shpResult.SetFillColour(kGreen);
+  } else if (pingState == 2) {
+    SetFormIcon("red");
+    trayTip = std::string(kAppTitle) + " - Failed";
+    shpResult.SetFillColour(kRed);
+  }
+  sysTray.ModifyTrayIcon(trayTip);
+  AddLogLine(message);
+}
+
+void Form1::SetFormIcon(const std::string& key) { window.SetIconKey(key); }
+
+void Form1::AddLogLine(const std::string& message) {
+  Clock& clock = services_.clock;
+  std::string stamp = FormatLogStamp(clock.Now(), clock.DateSeparator(), clock.TimeSeparator());
+  txtOut.SetText(AppendLogLine(txtOut.Text(), stamp, message));
+}
+
+void Form1::SaveLogFile(const std::string& text) {
+  if (logFilePath.empty()) return;
+  services_.files.AppendToFile(logFilePath, services_.codePage.ToAnsi(text + "\r\n"));
+}
+
+std::string Form1::BandwidthSummary() { return sampler.BandwidthSummary(); }
+
+void Form1::tmrBandwidth_Timer() {
+  sampler.Tick(firstSample, cboConnections.ListIndex(), lblDS, lblUS, chkMarkers.Value() == 1);
+}
+
+void Form1::cmdRunFix_Click() {
+  AddLogLine(kMsgRunningFix);
+  std::string error;
+  if (!services_.process.StartDetached(txtFix.Text(), kSwShowNormal, error))
+    AddLogLine("Run Fix could not start the command: " + error);
+}
+
+void Form1::cmdSysTray_Click() {
+  if (sysTray.trayIconShown) return;
+  if (!services_.toolkit.TrayAvailable()) {
+    // Hiding without an icon to come back by would strand the user.
+    if (!noTrayNoted_) AddLogLine(kMsgNoTray);
+    noTrayNoted_ = true;
+    window.SetState(WindowState::kMinimised);
+    return;
+  }
+  sysTray.AddTrayIcon(trayTip);
+  window.SetVisible(false);
+  window.SetState(WindowState::kMinimised);
+}
+
+void Form1::mnRestore_Click() {
+  window.SetVisible(true);
+  window.SetState(WindowState::kNormal);
+  sysTray.DeleteTrayIcon();
+  window.SetVisible(true);
+  services_.toolkit.FocusWindow();
+}
+
+void Form1::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {
+  if (!sysTray.trayIconShown) return;
+  const auto code = static_cast<int>(RoundHalfEven(x / services_.toolkit.TwipsPerPixelX()));
+  if (code == kTrayDoubleClick)
+    mnRestore_Click();
+  else if (code == kTrayRightUp)
+    services_.toolkit.ShowTrayMenu();
+}
+
+}  // namespace quorrel

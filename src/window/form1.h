@@ -1,0 +1,174 @@
+#pragma once
+// Form1: the program's one window as a model. It owns every control, all the
+// monitoring state, and the handlers the faces call.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ping/mod_ping.h"
+#include "platform/canvas.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/icmp.h"
+#include "platform/iphlpapi.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/shell.h"
+#include "platform/toolkit.h"
+#include "platform/winsock.h"
+#include "settings/mod_general.h"
+#include "tray/mod_sys_tray.h"
+#include "window/bandwidth.h"
+#include "window/controls.h"
+#include "window/layout.h"
+
+namespace quorrel {
+
+// Every platform service the window reaches, one port each.
+struct Services {
+  Toolkit& toolkit;
+  Clock& clock;
+  FileSystem& files;
+  CodePage& codePage;
+  ProfileApi& profile;
+  WinsockApi& winsock;
+  IcmpApi& icmp;
+  IpHelperApi& ipHelper;
+  ShellApi& shell;
+  ProcessApi& process;
+  Canvas& graphCanvas;
+};
+
+enum class WindowState { kNormal = 0, kMinimised = 1 };
+
+// The window itself: caption, icon, visibility and state.
+class FormWindow : public Control {
+ public:
+  FormWindow();
+  const std::string& Caption() const { return text_; }
+  const std::string& IconKey() const { return iconKey_; }
+  void SetIconKey(const std::string& key) { Set(iconKey_, key, Property::kIcon); }
+  WindowState State() const { return state_; }
+  void SetState(WindowState state) { Set(state_, state, Property::kWindowState); }
+
+ private:
+  std::string iconKey_;
+  WindowState state_ = WindowState::kNormal;
+};
+
+inline constexpr char kLogFileName[] = "pinglog.txt";
+inline constexpr std::int16_t kMaxPingInterval = 32766;  // the tick count may reach interval + 1
+
+class Form1 {
+ public:
+  explicit Form1(const Services& services);
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // Controls, in their order on the window.
+  CommandButton cmdRunFix;
+  TextBox txtFix;
+  CheckBox chkSaveLog;
+  CheckBox chkMarkers;
+  PictureBox picGraph;
+  Timer tmrBandwidth;
+  ComboBox cboConnections;
+  ProgressBar pbTime;
+  ImageList imglstIcons;
+  CommandButton cmdSysTray;
+  CheckBox chkChanges;
+  TextBox txtIP;
+  Timer tmrPing;
+  CommandButton cmdToggle;
+  TextBox txtOut;
+  TextBox txtInterval;
+  Label Label6;
+  Label lblUS;
+  Label lblDS;
+  Label Label5;
+  Label Label4;
+  Label Label3;
+  Shape shpResult;
+  Shape shpPing;
+  Label Label2;
+  Label Label1;
+  // The tray menu.
+  MenuItem mnSysTray;
+  MenuItem mnRestore;
+  MenuItem mnSep1;
+  MenuItem mnToggle;
+  MenuItem mnSep2;
+  MenuItem mnClose;
+
+  FormWindow window;
+
+  // Controls in table order, and the menu entries in menu order.
+  std::vector<Control*> Controls();
+  std::vector<MenuItem*> MenuItems();
+
+  // Window fields.
+  std::string appFolder;
+  std::string settingsPath;
+  std::string logFilePath;
+  std::int16_t pingInterval = 0;
+  std::int16_t tickCount = 0;
+  std::int32_t pingState = 0;  // 0 none, 1 passed, 2 failed
+  std::int32_t lastPingState = 0;
+  std::string lastGoodStats;
+  std::string trayTip;
+  std::int16_t firstSample = 0;  // 16-bit Boolean, true is -1
+
+  BandwidthSampler sampler;
+  ModSysTray sysTray;
+
+  // Event handlers.
+  void Form_Load();
+  void txtInterval_Change();
+  void cmdToggle_Click();
+  void mnToggle_Click();
+  void Form_QueryUnload();
+  void mnClose_Click();
+  void tmrPing_Timer();
+  void tmrBandwidth_Timer();
+  void cmdRunFix_Click();
+  void cmdSysTray_Click();
+  void mnRestore_Click();
+  // x is in twips; for the tray callback it carries the mouse message code.
+  void Form_MouseMove(int button, int shift, double x, double y);
+
+  // Window procedures used by the handlers.
+  void AddLogLine(const std::string& message);
+  void SaveLogFile(const std::string& text);
+  void SetFormIcon(const std::string& key);
+  void ShowResult(const std::string& message);
+  std::string BandwidthSummary();
+
+  // True once the shutdown has run.
+  bool Unloaded() const { return unloaded_; }
+
+ private:
+  void StartMonitoring();
+  void StopMonitoring();
+  void LoadSettings();
+  void SaveSettings();
+  std::string DataFolder();
+
+  Services services_;
+  ModGeneral modGeneral_;
+  ModPing modPing_;
+  bool unloaded_ = false;
+  bool pingInProgress_ = false;
+  bool noTrayNoted_ = false;
+};
+
+// The path with "\" (or `separator`) appended unless it already ends with one.
+std::string AddBackslash(const std::string& path, char separator = '\\');
+
+// Check box value read from settings text; anything but 0, 1 or 2 clears it.
+int CheckBoxValueFromText(const std::string& text);
+
+// The interval box's number, bounded so the 16-bit tick count cannot overflow.
+std::int16_t IntervalFromText(const std::string& text);
+
+}  // namespace quorrel

@@ -1,0 +1,335 @@
+#pragma once
+// Scripted stand-ins for the platform ports, for tests of the portable code.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/canvas.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/icmp.h"
+#include "platform/iphlpapi.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/shell.h"
+#include "platform/toolkit.h"
+#include "platform/winsock.h"
+
+namespace quorrel::fakes {
+
+struct MessageBoxCall {
+  std::string text;
+  std::string caption;
+  std::uint32_t style;
+};
+
+class FakeToolkit : public Toolkit {
+ public:
+  std::vector<MessageBoxCall> messageBoxes;
+  std::vector<std::string> events;  // "menu", "focus", "unload", "end"
+  bool trayAvailable = true;
+  std::uint32_t windowHandle = 0x1234;
+  std::uint32_t iconHandle = 0;  // follows the icon when a form is attached
+  std::function<std::uint32_t()> iconSource;
+  std::function<void()> onUnload;
+
+  int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override {
+    messageBoxes.push_back({text, caption, style});
+    return 1;
+  }
+  std::uint32_t WindowHandle() override { return windowHandle; }
+  std::uint32_t WindowIconHandle() override { return iconSource ? iconSource() : iconHandle; }
+  double TwipsPerPixelX() override { return 15.0; }
+  void ShowTrayMenu() override { events.push_back("menu"); }
+  void FocusWindow() override { events.push_back("focus"); }
+  void UnloadWindow() override {
+    events.push_back("unload");
+    if (onUnload) onUnload();
+  }
+  void EndProgram() override { events.push_back("end"); }
+  bool TrayAvailable() override { return trayAvailable; }
+};
+
+class FakeClock : public Clock {
+ public:
+  LocalTime now{2026, 12, 7, 9, 5, 3};
+  std::string dateSep = "/";
+  std::string timeSep = ":";
+  std::string thousandsSep = ",";
+  LocalTime Now() override { return now; }
+  std::string DateSeparator() override { return dateSep; }
+  std::string TimeSeparator() override { return timeSep; }
+  std::string ThousandsSeparator() override { return thousandsSep; }
+};
+
+class FakeFileSystem : public FileSystem {
+ public:
+  std::string exeFolder = "C:\\Apps\\Quorrel";
+  char separator = '\\';
+  bool writable = true;
+  std::string userFolder = "C:\\Users\\me\\AppData\\Roaming\\Quorrel";
+  std::map<std::string, std::string> files;
+  bool failAppend = false;
+
+  std::string ExecutableFolder() override { return exeFolder; }
+  char PathSeparator() override { return separator; }
+  bool IsFolderWritable(const std::string&) override { return writable; }
+  std::string UserDataFolder() override { return userFolder; }
+  bool AppendToFile(const std::string& path, const std::string& bytes) override {
+    if (failAppend) return false;
+    files[path] += bytes;
+    return true;
+  }
+};
+
+class IdentityCodePage : public CodePage {
+ public:
+  std::string ToAnsi(const std::string& s) override { return s; }
+  std::string FromAnsi(const std::string& s) override { return s; }
+};
+
+// Keeps [section] key=value pairs in memory; names compare exactly. The real
+// file semantics are tested against the Linux service.
+class FakeProfile : public ProfileApi {
+ public:
+  std::map<std::string, std::map<std::string, std::string>> sections;
+  std::vector<std::string> writes;  // "key=value" in the order written
+  bool failWrites = false;
+
+  std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* def,
+                                         char* buffer, std::uint32_t size,
+                                         const char*) override {
+    std::string value = def;
+    auto s = sections.find(section);
+    if (s != sections.end()) {
+      auto k = s->second.find(key);
+      if (k != s->second.end()) value = k->second;
+    }
+    if (size == 0) return 0;
+    std::size_t n = std::min<std::size_t>(value.size(), size - 1);
+    std::memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+  }
+  int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                 const char*) override {
+    writes.push_back(std::string(key) + "=" + value);
+    if (failWrites) return 0;
+    sections[section][key] = value;
+    return 1;
+  }
+};
+
+class FakeWinsock : public WinsockApi {
+ public:
+  int startupResult = 0;
+  int cleanupResult = 0;
+  int startups = 0;
+  int cleanups = 0;
+  std::vector<std::string> parsed;
+
+  int WSAStartup(std::uint16_t version) override {
+    ++startups;
+    lastVersion = version;
+    return startupResult;
+  }
+  int WSACleanup() override {
+    ++cleanups;
+    return cleanupResult;
+  }
+  // Four decimal parts only; enough for the probe's tests.
+  std::uint32_t inet_addr(const char* text) override {
+    parsed.push_back(text);
+    unsigned a, b, c, d;
+    char tail;
+    if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 ||
+        c > 255 || d > 255)
+      return kInaddrNone;
+    return a | (b << 8) | (c << 16) | (d << 24);
+  }
+  std::uint16_t lastVersion = 0;
+};
+
+// Answers each echo with the next status of its queue (kIpSuccess when empty).
+class FakeIcmp : public IcmpApi {
+ public:
+  std::deque<std::uint32_t> statuses;
+  bool noHandle = false;
+  bool zeroRepliesOnSuccess = false;
+  int opened = 0;
+  int closed = 0;
+  struct Echo {
+    std::uint32_t destination;
+    std::string data;
+    bool nullOptions;
+    std::uint32_t replySize;
+    std::uint32_t timeout;
+  };
+  std::vector<Echo> echoes;
+
+  IcmpHandle IcmpCreateFile() override {
+    if (noHandle) return nullptr;
+    ++opened;
+    return reinterpret_cast<IcmpHandle>(0x42);
+  }
+  std::uint32_t IcmpSendEcho(IcmpHandle, std::uint32_t destination, const void* data,
+                             std::uint16_t size, const void* options, void* reply,
+                             std::uint32_t replySize, std::uint32_t timeout) override {
+    echoes.push_back({destination, std::string(static_cast<const char*>(data), size),
+                      options == nullptr, replySize, timeout});
+    std::uint32_t status = kIpSuccess;
+    if (!statuses.empty()) {
+      status = statuses.front();
+      statuses.pop_front();
+    }
+    std::memcpy(static_cast<char*>(reply) + kEchoReplyStatusOffset, &status, 4);
+    if (status == kIpSuccess && zeroRepliesOnSuccess) return 0;
+    return status == kIpSuccess ? 1 : 0;
+  }
+  bool IcmpCloseHandle(IcmpHandle) override {
+    ++closed;
+    return true;
+  }
+};
+
+// An interface table built from values.
+class FakeIfTable : public IpHelperApi {
+ public:
+  std::uint32_t sizeAnswer = kErrorInsufficientBuffer;  // answer of the size query
+  std::uint32_t fillAnswer = kNoError;                  // answer of the filling call
+  std::vector<std::vector<std::byte>> rows;             // 860 bytes each
+  int calls = 0;
+
+  std::uint32_t GetIfTable(std::byte* table, std::uint32_t& size, bool) override {
+    ++calls;
+    std::uint32_t needed = static_cast<std::uint32_t>(kIfTableHeaderSize + rows.size() * kIfRowSize);
+    if (table == nullptr || size < needed) {
+      size = needed;
+      return sizeAnswer;
+    }
+    if (fillAnswer != kNoError) return fillAnswer;
+    std::uint32_t n = static_cast<std::uint32_t>(rows.size());
+    std::memcpy(table, &n, 4);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      std::memcpy(table + kIfTableHeaderSize + i * kIfRowSize, rows[i].data(), kIfRowSize);
+    return kNoError;
+  }
+};
+
+class FakeShell : public ShellApi {
+ public:
+  struct Call {
+    std::uint32_t message;
+    NotifyIconDataA data;
+  };
+  std::vector<Call> calls;
+  bool Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& data) override {
+    calls.push_back({message, data});
+    return true;
+  }
+};
+
+class FakeProcess : public ProcessApi {
+ public:
+  std::vector<std::string> started;
+  std::vector<int> showCommands;
+  bool fail = false;
+  bool StartDetached(const std::string& commandLine, int show, std::string& error) override {
+    if (fail || commandLine.empty()) {
+      error = commandLine.empty() ? "no command given" : "not found";
+      return false;
+    }
+    started.push_back(commandLine);
+    showCommands.push_back(show);
+    return true;
+  }
+};
+
+// Keeps what was drawn, and checks that every created object is deleted.
+class RecordingCanvas : public Canvas {
+ public:
+  struct Op {
+    std::string what;  // "clear", "refresh", "fore", "pen", "brush", "select", "delete",
+                       // "polyline", "polygon", "text"
+    std::vector<Point> points;
+    Colour colour = 0;
+    GdiObject object = 0;
+    std::string text;
+  };
+  int width = 513;
+  int height = 65;
+  int textWidth = 14;
+  int textHeight = 13;
+  std::vector<Op> ops;
+  std::map<GdiObject, Colour> live;  // created and not yet deleted
+  GdiObject nextObject = 100;
+  GdiObject selectedPen = 1;
+  GdiObject selectedBrush = 2;
+  std::map<GdiObject, bool> isPen;
+
+  int Width() override { return width; }
+  int Height() override { return height; }
+  void Clear() override { Push("clear"); }
+  void Refresh() override { Push("refresh"); }
+  void SetForeColour(Colour c) override { Push("fore", {}, c); }
+  int TextWidth(const std::string&) override { return textWidth; }
+  int TextHeight(const std::string&) override { return textHeight; }
+  GdiObject CreatePen(int, int, Colour c) override {
+    GdiObject o = nextObject++;
+    live[o] = c;
+    isPen[o] = true;
+    Push("pen", {}, c, o);
+    return o;
+  }
+  GdiObject CreateSolidBrush(Colour c) override {
+    GdiObject o = nextObject++;
+    live[o] = c;
+    isPen[o] = false;
+    Push("brush", {}, c, o);
+    return o;
+  }
+  GdiObject SelectObject(GdiObject o) override {
+    Push("select", {}, 0, o);
+    bool pen = isPen.count(o) ? isPen[o] : (o == 1);
+    GdiObject& slot = pen ? selectedPen : selectedBrush;
+    GdiObject old = slot;
+    slot = o;
+    return old;
+  }
+  bool DeleteObject(GdiObject o) override {
+    Push("delete", {}, 0, o);
+    return live.erase(o) == 1;
+  }
+  bool Polyline(const Point* p, int n) override {
+    Push("polyline", std::vector<Point>(p, p + n), CurrentColour(selectedPen));
+    return true;
+  }
+  bool Polygon(const Point* p, int n) override {
+    Push("polygon", std::vector<Point>(p, p + n), CurrentColour(selectedBrush));
+    return true;
+  }
+  bool TextOutA(int x, int y, const char* text, int length) override {
+    Push("text", {{x, y}}, 0, 0, std::string(text, static_cast<std::size_t>(length)));
+    return true;
+  }
+  std::vector<Op> OpsOf(const std::string& what) const {
+    std::vector<Op> out;
+    for (const auto& op : ops)
+      if (op.what == what) out.push_back(op);
+    return out;
+  }
+
+ private:
+  void Push(std::string what, std::vector<Point> points = {}, Colour colour = 0,
+            GdiObject object = 0, std::string text = {}) {
+    ops.push_back({std::move(what), std::move(points), colour, object, std::move(text)});
+  }
+  Colour CurrentColour(GdiObject o) { return live.count(o) ? live[o] : 0xFFFFFFFF; }
+};
+
+}  // namespace quorrel::fakes
