@@ -6,6 +6,7 @@
 
 #include "platform/canvas.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/iphlpapi.h"
 #include "window/controls.h"
 
@@ -15,7 +16,7 @@ inline constexpr int kHistorySlots = 100;
 
 class BandwidthSampler {
  public:
-  explicit BandwidthSampler(Clock& locale) : locale_(locale) {}
+  BandwidthSampler(Clock& locale, CodePage& codePage) : locale_(locale), codePage_(codePage) {}
 
   // Start-up: creates the interface-table reader and fills the adapter list.
   void Setup(IpHelperApi& api, ComboBox& adapters);
@@ -41,6 +42,7 @@ class BandwidthSampler {
   std::string AverageText(const std::array<float, kHistorySlots>& history) const;
 
   Clock& locale_;
+  CodePage& codePage_;
 };
 
 }  // namespace quorrel

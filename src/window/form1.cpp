@@ -72,7 +72,7 @@ Form1::Form1(const Services& services)
       QUORREL_CONTROL(mnToggle),
       QUORREL_CONTROL(mnSep2),
       QUORREL_CONTROL(mnClose),
-      sampler(services.clock),
+      sampler(services.clock, services.codePage),
       sysTray(services.shell, services.toolkit, services.codePage),
       services_(services),
       modGeneral_(services.profile, services.codePage),
