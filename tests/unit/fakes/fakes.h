@@ -37,9 +37,11 @@ class FakeToolkit : public Toolkit {
   std::uint32_t iconHandle = 0;  // follows the icon when a form is attached
   std::function<std::uint32_t()> iconSource;
   std::function<void()> onUnload;
+  std::function<void()> onMessageBox;  // runs while the box is "open"
 
   int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override {
     messageBoxes.push_back({text, caption, style});
+    if (onMessageBox) onMessageBox();
     return 1;
   }
   std::uint32_t WindowHandle() override { return windowHandle; }

@@ -1,0 +1,200 @@
+// The window's start-up, Start/Stop and shutdown.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "form_fixture.h"
+
+namespace quorrel::fakes {
+
+TEST(AddBackslash, AddsOneOnlyWhenMissing) {
+  EXPECT_EQ(AddBackslash("C:\\Apps"), "C:\\Apps\\");
+  EXPECT_EQ(AddBackslash("C:\\"), "C:\\");
+  EXPECT_EQ(AddBackslash(""), "\\");
+  EXPECT_EQ(AddBackslash("/opt/quorrel", '/'), "/opt/quorrel/");
+  EXPECT_EQ(AddBackslash("/", '/'), "/");
+}
+
+TEST(ControlTable, HoldsEveryControlOnceWithAFocusOrderWithoutGaps) {
+  std::set<std::string> names;
+  std::set<int> tabs;
+  for (const auto& spec : ControlTable()) {
+    EXPECT_TRUE(names.insert(spec.name).second) << spec.name;
+    if (spec.tabIndex >= 0) {
+      EXPECT_TRUE(tabs.insert(spec.tabIndex).second) << spec.name;
+    }
+    if (spec.kind != ControlKind::kTimer && spec.kind != ControlKind::kImageList) {
+      EXPECT_GT(spec.rect.width, 0) << spec.name;
+      EXPECT_LE(spec.rect.left + spec.rect.width, kClientWidthTwips) << spec.name;
+      EXPECT_LE(spec.rect.top + spec.rect.height, kClientHeightTwips) << spec.name;
+    }
+  }
+  EXPECT_EQ(names.size(), 26u);
+  EXPECT_EQ(tabs.size(), 12u);
+  EXPECT_EQ(*tabs.rbegin(), 11);
+  EXPECT_EQ(SpecOf("txtInterval").tabIndex, 0);
+  EXPECT_EQ(SpecOf("cmdRunFix").tabIndex, 11);
+  EXPECT_THROW(SpecOf("cmdNothing"), std::out_of_range);
+}
+
+TEST_F(FormTest, FirstRunWithoutSettingsStartsEmptyAndStopped) {
+  Form1& f = Load();
+  EXPECT_EQ(f.txtFix.Text(), "");
+  EXPECT_EQ(f.txtIP.Text(), "");
+  EXPECT_EQ(f.txtInterval.Text(), "");
+  EXPECT_EQ(f.chkChanges.Value(), 0);
+  EXPECT_EQ(f.chkSaveLog.Value(), 0);
+  EXPECT_EQ(f.pingInterval, 0);
+  EXPECT_EQ(f.pbTime.Max(), 100);
+  EXPECT_FALSE(f.tmrPing.Enabled());
+  EXPECT_FALSE(f.tmrBandwidth.Enabled());
+  EXPECT_FALSE(f.pbTime.Visible());
+  EXPECT_FALSE(f.cmdRunFix.Enabled());
+  EXPECT_EQ(f.cmdToggle.Caption(), "&Start");
+  EXPECT_EQ(f.mnToggle.Caption(), "Start Pings");
+  EXPECT_EQ(f.window.IconKey(), "grey");
+  EXPECT_EQ(f.window.Caption(), "Quorrel by Vandrel");
+  EXPECT_EQ(f.trayTip, "Quorrel - OFF");
+  EXPECT_EQ(f.shpPing.FillColour(), kSilver);
+  EXPECT_EQ(f.shpResult.FillColour(), kSilver);
+  EXPECT_EQ(f.lblDS.ForeColour(), kRed);
+  EXPECT_EQ(f.lblUS.ForeColour(), kBlue);
+  EXPECT_EQ(f.settingsPath, "C:\\Apps\\Quorrel\\Settings.ini");
+  EXPECT_EQ(f.logFilePath, "C:\\Apps\\Quorrel\\pinglog.txt");
+  // Load sends nothing, logs nothing and shows no tray icon.
+  EXPECT_EQ(fake.winsock.startups, 0);
+  EXPECT_EQ(f.txtOut.Text(), "");
+  EXPECT_TRUE(fake.shell.calls.empty());
+
+  // Start then pings on every tick; an empty destination fails each time
+  // without an echo on the wire.
+  f.cmdToggle_Click();
+  Tick(3);
+  EXPECT_EQ(fake.winsock.startups, 3);
+  EXPECT_TRUE(fake.icmp.echoes.empty());
+  EXPECT_EQ(f.pingState, 2);
+}
+
+TEST_F(FormTest, SettingsLoadIntoTheBoxes) {
+  SetOption("Fix path", "C:\\fix\\quick_opt.bat");
+  SetOption("IP", "10.1.1.1");
+  SetOption("Interval", "7");
+  SetOption("Changes only", "1.5");
+  SetOption("Save log on exit", "1");
+  Form1& f = Load();
+  EXPECT_EQ(f.txtFix.Text(), "C:\\fix\\quick_opt.bat");
+  EXPECT_EQ(f.txtIP.Text(), "10.1.1.1");
+  EXPECT_EQ(f.pingInterval, 7);
+  EXPECT_EQ(f.pbTime.Max(), 7);
+  EXPECT_EQ(f.chkChanges.Value(), 2);  // greyed, and not "set" for the program
+  EXPECT_EQ(f.chkSaveLog.Value(), 1);
+}
+
+TEST_F(FormTest, ALongStoredValueArrivesCutTo254Characters) {
+  SetOption("Fix path", std::string(300, 'p'));
+  EXPECT_EQ(Load().txtFix.Text(), std::string(254, 'p'));
+}
+
+TEST_F(FormTest, ProgramInADriveRootKeepsOneBackslash) {
+  fake.files.exeFolder = "D:\\";
+  Form1& f = Load();
+  EXPECT_EQ(f.appFolder, "D:\\");
+  EXPECT_EQ(f.settingsPath, "D:\\Settings.ini");
+  EXPECT_EQ(f.logFilePath, "D:\\pinglog.txt");
+}
+
+TEST_F(FormTest, AnUnwritableProgramFolderMovesBothFilesToThePerUserFolder) {
+  fake.files.writable = false;
+  Form1& f = Load();
+  EXPECT_EQ(f.appFolder, "C:\\Apps\\Quorrel\\");
+  EXPECT_EQ(f.settingsPath, "C:\\Users\\me\\AppData\\Roaming\\Quorrel\\Settings.ini");
+  EXPECT_EQ(f.logFilePath, "C:\\Users\\me\\AppData\\Roaming\\Quorrel\\pinglog.txt");
+  // With no per-user folder either, the files stay beside the program.
+  fake.files.userFolder = "";
+  EXPECT_EQ(Load().settingsPath, "C:\\Apps\\Quorrel\\Settings.ini");
+}
+
+TEST_F(FormTest, IntervalBoxFollowsEveryChange) {
+  Form1& f = Load();
+  f.txtInterval.SetText("15");
+  EXPECT_EQ(f.pingInterval, 15);
+  EXPECT_EQ(f.pbTime.Max(), 15);
+  f.txtInterval.SetText("abc");
+  EXPECT_EQ(f.pingInterval, 0);
+  EXPECT_EQ(f.pbTime.Max(), 15);  // left as it was
+  f.txtInterval.SetText("2.5");
+  EXPECT_EQ(f.pingInterval, 2);
+  f.txtInterval.SetText("-3");
+  EXPECT_EQ(f.pingInterval, -3);
+  EXPECT_EQ(f.pbTime.Max(), 2);
+  f.txtInterval.SetText("70000");
+  EXPECT_EQ(f.pingInterval, kMaxPingInterval);
+}
+
+TEST_F(FormTest, StartAndStopSwitchEverythingTogether) {
+  Form1& f = Load();
+  f.shpResult.SetFillColour(kRed);
+  f.cmdToggle_Click();
+  EXPECT_TRUE(f.tmrPing.Enabled());
+  EXPECT_TRUE(f.tmrBandwidth.Enabled());
+  EXPECT_FALSE(f.txtInterval.Enabled());
+  EXPECT_FALSE(f.cboConnections.Enabled());
+  EXPECT_TRUE(f.pbTime.Visible());
+  EXPECT_EQ(f.cmdToggle.Caption(), "&Stop");
+  EXPECT_EQ(f.mnToggle.Caption(), "Stop Pings");
+  EXPECT_EQ(f.trayTip, "Quorrel - ON");
+  EXPECT_EQ(f.window.IconKey(), "green");
+  EXPECT_EQ(f.shpResult.FillColour(), kSilver);
+  EXPECT_EQ(f.firstSample, -1);
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Monitoring started"});
+
+  // The menu item does exactly what the button does.
+  f.mnToggle_Click();
+  EXPECT_FALSE(f.tmrPing.Enabled());
+  EXPECT_FALSE(f.tmrBandwidth.Enabled());
+  EXPECT_TRUE(f.txtInterval.Enabled());
+  EXPECT_TRUE(f.cboConnections.Enabled());
+  EXPECT_FALSE(f.pbTime.Visible());
+  EXPECT_EQ(f.cmdToggle.Caption(), "&Start");
+  EXPECT_EQ(f.mnToggle.Caption(), "Start Pings");
+  EXPECT_EQ(f.trayTip, "Quorrel - OFF");
+  EXPECT_EQ(f.window.IconKey(), "grey");
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"Monitoring started", "Monitoring stopped"}));
+  f.mnToggle_Click();
+  EXPECT_TRUE(f.tmrPing.Enabled());
+}
+
+TEST_F(FormTest, ShutdownWritesFiveKeysInOrderAfterTheLog) {
+  SetOption("Save log on exit", "1");
+  SetOption("Changes only", "2");
+  Form1& f = Load();
+  f.txtIP.SetText("10.9.8.7");
+  f.txtInterval.SetText("abc");
+  f.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.writes,
+            (std::vector<std::string>{"Fix path=", "IP=10.9.8.7", "Interval=abc", "Changes only=2",
+                                      "Save log on exit=1"}));
+  EXPECT_EQ(fake.files.files.count("C:\\Apps\\Quorrel\\pinglog.txt"), 1u);
+  EXPECT_FALSE(f.tmrPing.Enabled());
+  // A second close (the face and the menu both asking) writes nothing more.
+  f.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.writes.size(), 5u);
+}
+
+TEST_F(FormTest, CloseFromTheMenuUnloadsThenEnds) {
+  Form1& f = Load();
+  f.mnClose_Click();
+  EXPECT_TRUE(f.Unloaded());
+  EXPECT_EQ(fake.toolkit.events, (std::vector<std::string>{"unload", "end"}));
+  EXPECT_EQ(fake.profile.writes.size(), 5u);
+}
+
+TEST_F(FormTest, FailedSettingsWritesDoNotStopTheShutdown) {
+  fake.profile.failWrites = true;
+  Form1& f = Load();
+  f.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.writes.size(), 5u);  // every key was still tried
+}
+
+}  // namespace quorrel::fakes
