@@ -52,13 +52,15 @@ Picture Draw(const Palette& p) {
   return pic;
 }
 
-const Picture kGreen = Draw({Rgb(82, 0, 173), Rgb(156, 99, 222), Rgb(0, 231, 0), Rgb(140, 255, 140)});
-const Picture kRed = Draw({Rgb(82, 0, 173), Rgb(156, 99, 222), Rgb(222, 0, 0), Rgb(255, 132, 132)});
-const Picture kGrey = Draw({Rgb(66, 156, 140), Rgb(206, 189, 239), Rgb(66, 156, 140), Rgb(255, 255, 255)});
-
 }  // namespace
 
 const Picture& StatePicture(std::string_view key) {
+  constexpr Colour kViolet = Rgb(82, 0, 173);
+  constexpr Colour kLightViolet = Rgb(156, 99, 222);
+  static const Picture kGreen = Draw({kViolet, kLightViolet, Rgb(0, 231, 0), Rgb(140, 255, 140)});
+  static const Picture kRed = Draw({kViolet, kLightViolet, Rgb(222, 0, 0), Rgb(255, 132, 132)});
+  static const Picture kGrey =
+      Draw({Rgb(66, 156, 140), Rgb(206, 189, 239), Rgb(66, 156, 140), Rgb(255, 255, 255)});
   if (key == "green") return kGreen;
   if (key == "red") return kRed;
   return kGrey;

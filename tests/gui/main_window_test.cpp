@@ -1,24 +1,170 @@
-// The Qt face, offscreen: the window as a person first sees it.
+// The Qt face, offscreen: the window as a person first sees and uses it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
+#include "platform/qt/icons.h"
 #include "platform/qt/main_window.h"
 
 namespace quorrel::qt {
+namespace {
 
-TEST(MainWindowTest, OpensStopped) {
+// The program keeps Settings.ini and pinglog.txt beside its executable, which
+// for these tests is the test binary's folder; each test starts and ends clean.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Clean(); }
+  void TearDown() override { Clean(); }
+  static QString Folder() {
+    posix::PosixFileSystem fs;
+    return QString::fromStdString(fs.ExecutableFolder());
+  }
+  static QString SettingsFile() { return Folder() + "/Settings.ini"; }
+  static QString LogFile() { return Folder() + "/pinglog.txt"; }
+  static void Clean() {
+    QFile::remove(SettingsFile());
+    QFile::remove(LogFile());
+  }
+  static QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  static void Write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  }
+};
+
+TEST_F(MainWindowTest, OpensStoppedWithEveryControlInPlace) {
   LinuxServices services;
   MainWindow window(services);
-  auto* toggle = qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"));
-  ASSERT_NE(toggle, nullptr);
-  EXPECT_EQ(toggle->text(), "&Start");
+  window.show();
   EXPECT_EQ(window.windowTitle(), "Quorrel by Vandrel");
+  EXPECT_EQ(window.size(), QSize(526, 449));  // 7890 x 6735 twips
+
+  for (const ControlSpec& spec : ControlTable()) {
+    QWidget* w = window.WidgetOf(spec.name);
+    if (spec.kind == ControlKind::kTimer || spec.kind == ControlKind::kImageList) {
+      EXPECT_EQ(w, nullptr) << spec.name;
+      continue;
+    }
+    ASSERT_NE(w, nullptr) << spec.name;
+    const QRect expected(spec.rect.left / 15, spec.rect.top / 15, spec.rect.width / 15,
+                         spec.rect.height / 15);
+    EXPECT_EQ(w->geometry(), expected) << spec.name;
+  }
+  auto* toggle = qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"));
+  EXPECT_EQ(toggle->text(), "&Start");
+  EXPECT_EQ(qobject_cast<QPushButton*>(window.WidgetOf("cmdSysTray"))->text(),
+            "Send to System &Tray");
+  EXPECT_EQ(qobject_cast<QCheckBox*>(window.WidgetOf("chkChanges"))->text(), "Log changes only");
+  EXPECT_FALSE(window.WidgetOf("cmdRunFix")->isEnabled());
+  EXPECT_FALSE(window.WidgetOf("pbTime")->isVisible());
+  EXPECT_FALSE(window.TimerOf("tmrPing")->isActive());
+  EXPECT_FALSE(window.TimerOf("tmrBandwidth")->isActive());
+  EXPECT_EQ(window.focusWidget(), window.WidgetOf("txtInterval"));
+
+  // The window shows the grey picture.
+  QImage icon = window.windowIcon().pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+  QImage grey = StateImage("grey");
+  ASSERT_EQ(icon.size(), grey.size());
+  EXPECT_EQ(icon.pixel(32, 36), grey.pixel(32, 36));
+  EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);  // magenta is transparent
 }
 
+TEST_F(MainWindowTest, TabWalksTheFocusOrder) {
+  LinuxServices services;
+  MainWindow window(services);
+  const char* order[] = {"txtInterval", "txtOut", "cmdToggle", "txtIP", "chkChanges",
+                         "cmdSysTray", "cboConnections", "picGraph", "chkMarkers", "chkSaveLog",
+                         "txtFix", "cmdRunFix"};
+  // The chain also runs through inner parts (a scroll bar, a viewport); the
+  // named controls must come in this order.
+  QSet<QWidget*> named;
+  for (const char* name : order) named.insert(window.WidgetOf(name));
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget* next = window.WidgetOf(order[i])->nextInFocusChain();
+    for (int guard = 0; !named.contains(next) && guard < 100; ++guard) {
+      EXPECT_EQ(next->focusPolicy() & Qt::TabFocus, 0) << next->objectName().toStdString();
+      next = next->nextInFocusChain();
+    }
+    EXPECT_EQ(next, window.WidgetOf(order[i + 1])) << order[i];
+  }
+}
+
+TEST_F(MainWindowTest, ClickingStartAndStopSwitchesCaptionsAndTimers) {
+  LinuxServices services;
+  MainWindow window(services);
+  window.show();
+  auto* toggle = qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"));
+  QTest::mouseClick(toggle, Qt::LeftButton);
+  EXPECT_EQ(toggle->text(), "&Stop");
+  EXPECT_EQ(window.TrayMenu()->actions()[2]->text(), "Stop Pings");
+  EXPECT_TRUE(window.TimerOf("tmrPing")->isActive());
+  EXPECT_TRUE(window.TimerOf("tmrBandwidth")->isActive());
+  EXPECT_EQ(window.TimerOf("tmrPing")->interval(), 1000);
+  EXPECT_FALSE(window.WidgetOf("txtInterval")->isEnabled());
+  EXPECT_FALSE(window.WidgetOf("cboConnections")->isEnabled());
+  EXPECT_TRUE(window.WidgetOf("pbTime")->isVisible());
+  auto* log = qobject_cast<QPlainTextEdit*>(window.WidgetOf("txtOut"));
+  EXPECT_TRUE(log->toPlainText().endsWith(" - Monitoring started\n"));
+  EXPECT_TRUE(log->isReadOnly());
+
+  QTest::mouseClick(toggle, Qt::LeftButton);
+  EXPECT_EQ(toggle->text(), "&Start");
+  EXPECT_FALSE(window.TimerOf("tmrPing")->isActive());
+  EXPECT_FALSE(window.TimerOf("tmrBandwidth")->isActive());
+  EXPECT_TRUE(window.WidgetOf("txtInterval")->isEnabled());
+}
+
+TEST_F(MainWindowTest, TypingIntoTheIntervalBoxReachesTheModel) {
+  LinuxServices services;
+  MainWindow window(services);
+  window.show();
+  auto* interval = qobject_cast<QLineEdit*>(window.WidgetOf("txtInterval"));
+  interval->setFocus();
+  QTest::keyClicks(interval, "12");
+  EXPECT_EQ(window.Form().pingInterval, 12);
+  EXPECT_EQ(qobject_cast<QProgressBar*>(window.WidgetOf("pbTime"))->maximum(), 12);
+}
+
+TEST_F(MainWindowTest, SettingsLoadAtStartAndAllFiveAreWrittenAtClose) {
+  Write(SettingsFile(),
+        "[Options]\r\nIP=127.0.0.1\r\nInterval=3\r\nChanges only=1\r\nSave log on exit=1\r\n");
+  {
+    LinuxServices services;
+    MainWindow window(services);
+    window.show();
+    EXPECT_EQ(qobject_cast<QLineEdit*>(window.WidgetOf("txtIP"))->text(), "127.0.0.1");
+    EXPECT_EQ(qobject_cast<QLineEdit*>(window.WidgetOf("txtInterval"))->text(), "3");
+    EXPECT_TRUE(qobject_cast<QCheckBox*>(window.WidgetOf("chkChanges"))->isChecked());
+    QTest::mouseClick(window.WidgetOf("cmdToggle"), Qt::LeftButton);
+    auto* ip = qobject_cast<QLineEdit*>(window.WidgetOf("txtIP"));
+    ip->selectAll();
+    QTest::keyClicks(ip, "127.0.0.2");
+    window.close();
+    EXPECT_TRUE(window.Form().Unloaded());
+  }
+  QByteArray ini = Read(SettingsFile());
+  for (const char* line : {"Fix path=", "IP=127.0.0.2", "Interval=3", "Changes only=1",
+                           "Save log on exit=1"})
+    EXPECT_TRUE(ini.contains(line)) << line << "\n" << ini.toStdString();
+  QByteArray log = Read(LogFile());
+  EXPECT_TRUE(log.contains(" - Monitoring started\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("\r\n\r\n"));
+}
+
+}  // namespace
 }  // namespace quorrel::qt
 
 int main(int argc, char** argv) {

@@ -34,7 +34,9 @@ QColor ToQColor(Colour c) {
 // Shows the graph's persistent image.
 class GraphView : public QWidget {
  public:
-  GraphView(ImageCanvas& canvas, QWidget* parent) : QWidget(parent), canvas_(canvas) {}
+  GraphView(ImageCanvas& canvas, QWidget* parent) : QWidget(parent), canvas_(canvas) {
+    setFocusPolicy(Qt::TabFocus);
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -70,6 +72,7 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildControls() {
   std::vector<std::pair<int, QWidget*>> focusOrder;
+  std::vector<std::pair<Control*, QWidget*>> built;
   for (Control* control : form_->Controls()) {
     QWidget* widget = Build(*control);
     if (widget == nullptr) continue;
@@ -82,16 +85,21 @@ void MainWindow::BuildControls() {
     } else {
       widget->setFocusPolicy(Qt::NoFocus);
     }
+    built.emplace_back(control, widget);
+  }
+  // Qt leaves disabled widgets out of a new tab order, so order them before
+  // the model's initial state (a disabled "Run Fix") reaches them.
+  std::sort(focusOrder.begin(), focusOrder.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 1; i < focusOrder.size(); ++i)
+    QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
+  for (auto [control, widget] : built) {
     for (Property p : {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue,
                        Property::kMax, Property::kFillColour, Property::kForeColour,
                        Property::kItems, Property::kListIndex})
       Mirror(*control, widget, p);
     control->SetObserver([this, widget](Control& c, Property p) { Mirror(c, widget, p); });
   }
-  std::sort(focusOrder.begin(), focusOrder.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::size_t i = 1; i < focusOrder.size(); ++i)
-    QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
 }
 
 QWidget* MainWindow::Build(Control& control) {
