@@ -1,0 +1,148 @@
+// PingHost over the real Linux services: what it costs on top of the kernel's
+// own loopback round trip, and how exactly a timeout keeps to its 500 ms.
+// Needs root (raw sockets, a network namespace); skips itself otherwise.
+#include <benchmark/benchmark.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "netns.h"
+#include "fakes/fakes.h"
+#include "ping/mod_ping.h"
+#include "platform/posix/files.h"
+#include "platform/posix/icmp.h"
+#include "platform/posix/icmp_packet.h"
+#include "platform/posix/winsock.h"
+
+namespace quorrel::posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+// The kernel's loopback round trip with nothing of ours around it: one raw
+// socket kept open, a ready-made request, a blocking wait for its reply.
+class BareEcho {
+ public:
+  BareEcho() : fd_(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)) {
+    icmp_filter filter{~(1u << kIcmpEchoReply)};
+    ::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    to_.sin_family = AF_INET;
+    to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  ~BareEcho() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Ok() const { return fd_ >= 0; }
+  bool Echo() {
+    static const std::uint8_t kData[] = {'T', 'e', 's', 't'};
+    std::vector<std::uint8_t> request = BuildEchoRequest(kId, ++sequence_, kData);
+    if (::sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to_),
+                 sizeof to_) < 0)
+      return false;
+    std::uint8_t packet[1500];
+    for (;;) {
+      pollfd ready{fd_, POLLIN, 0};
+      if (::poll(&ready, 1, 500) <= 0) return false;
+      ssize_t n = ::recv(fd_, packet, sizeof packet, 0);
+      EchoMatch match{kId, sequence_, to_.sin_addr.s_addr};
+      if (n > 0 &&
+          ParseRawPacket({packet, static_cast<std::size_t>(n)}, match).kind == PacketKind::kReply)
+        return true;
+    }
+  }
+
+ private:
+  static constexpr std::uint16_t kId = 0x5142;
+  int fd_;
+  sockaddr_in to_{};
+  std::uint16_t sequence_ = 0;
+};
+
+struct RealPing {
+  PosixWinsock winsock;
+  IcmpService icmp;
+  fakes::FakeToolkit toolkit;
+  Utf8CodePage codePage;
+  ModPing ping{winsock, icmp, toolkit, codePage};
+};
+
+// Each iteration times one bare echo and one PingHost back to back, so both
+// medians come from the same moments of a machine that others share.
+void BM_PingHostOverLoopback(benchmark::State& state) {
+  BareEcho bare;
+  if (!bare.Ok() || !test::IsRoot()) {
+    state.SkipWithError("needs root for raw sockets");
+    return;
+  }
+  RealPing real;
+  std::vector<double> bareTimes, pingTimes;
+  int failed = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    bool bareOk = bare.Echo();
+    auto t1 = Clock::now();
+    bool pingOk = real.ping.PingHost("127.0.0.1");
+    auto t2 = Clock::now();
+    if (!bareOk || !pingOk) ++failed;
+    bareTimes.push_back(Micros(t1 - t0));
+    pingTimes.push_back(Micros(t2 - t1));
+  }
+  if (failed > 0) state.SkipWithError("an echo to 127.0.0.1 failed");
+  double bareMedian = Percentile(bareTimes, 0.5);
+  double pingMedian = Percentile(pingTimes, 0.5);
+  state.counters["bare_median_us"] = bareMedian;
+  state.counters["ping_median_us"] = pingMedian;
+  state.counters["overhead_us"] = pingMedian - bareMedian;  // goal: at most 100
+  state.counters["ping_p90_us"] = Percentile(pingTimes, 0.9);
+}
+BENCHMARK(BM_PingHostOverLoopback)->Iterations(5000)->Unit(benchmark::kMicrosecond);
+
+// The wall time of a ping to a host that drops every echo. Goal: 500 to 502 ms,
+// never less than 500.
+void BM_PingHostTimeout(benchmark::State& state) {
+  if (!test::IsRoot()) {
+    state.SkipWithError("needs root to make a network namespace");
+    return;
+  }
+  std::unique_ptr<test::NetNs> host;
+  try {
+    host = std::make_unique<test::NetNs>("10.234.9");
+    host->Exec("nft add table ip qb");
+    host->Exec("nft 'add chain ip qb in { type filter hook input priority 0 ; }'");
+    host->Exec("nft add rule ip qb in icmp type echo-request drop");
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  RealPing real;
+  std::vector<double> times;
+  int passed = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    if (real.ping.PingHost(host->peerAddr)) ++passed;
+    times.push_back(Micros(Clock::now() - t0) / 1000.0);
+  }
+  if (passed > 0) state.SkipWithError("a dropped echo passed");
+  state.counters["min_ms"] = Percentile(times, 0);
+  state.counters["median_ms"] = Percentile(times, 0.5);
+  state.counters["max_ms"] = Percentile(times, 1);
+}
+BENCHMARK(BM_PingHostTimeout)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorrel::posix

@@ -1,0 +1,252 @@
+// Echo over an ICMP socket: the unprivileged datagram kind, or a raw one.
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+// clang-format off
+#include <time.h>  // linux/errqueue.h needs struct timespec first
+#include <linux/errqueue.h>
+// clang-format on
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/icmp.h"
+#include "platform/posix/icmp_channel.h"
+#include "platform/posix/icmp_packet.h"
+
+namespace quorrel::posix {
+namespace {
+
+// An IPv4 packet is at most 64 KiB, so nothing a socket hands us is cut short.
+constexpr std::size_t kReceiveBufferSize = 65536;
+// An ICMP error quotes at most 576 bytes of the original, less its own headers.
+constexpr std::size_t kErrorPayloadSize = 576;
+
+// Ids for raw sockets, which choose their own: distinct within the process and,
+// through the pid, unlikely to meet another program's pings.
+std::uint16_t NextRawId() {
+  static std::atomic<std::uint32_t> counter{0};
+  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(::getpid()) ^
+                                    (counter.fetch_add(1) * 0x9E37u));
+}
+
+void SetIntOption(int fd, int level, int name, int value) {
+  ::setsockopt(fd, level, name, &value, sizeof value);
+}
+
+class SocketChannel final : public EchoChannel {
+ public:
+  SocketChannel(int fd, bool raw)
+      : fd_(fd),
+        raw_(raw),
+        id_(raw ? NextRawId() : 0),
+        sequence_(NextRawId()),
+        buffer_(kReceiveBufferSize) {}
+  ~SocketChannel() override { ::close(fd_); }
+  SocketChannel(const SocketChannel&) = delete;
+  SocketChannel& operator=(const SocketChannel&) = delete;
+
+  EchoResult Echo(std::uint32_t destination, std::span<const std::uint8_t> data,
+                  const EchoOptions& options, Deadline deadline) override;
+
+ private:
+  void ApplyOptions(const EchoOptions& options);
+  // Each returns true when what it read settles the echo into `result`.
+  bool ReadErrorQueue(const EchoMatch& match, EchoResult& result);
+  bool ReadPackets(const EchoMatch& match, EchoResult& result);
+  bool ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained);
+
+  int fd_;
+  bool raw_;
+  std::uint16_t id_;
+  std::uint16_t sequence_;
+  std::vector<std::uint8_t> buffer_;
+};
+
+void SocketChannel::ApplyOptions(const EchoOptions& options) {
+  // -1 puts the route's default TTL back for the next echo on this handle.
+  SetIntOption(fd_, IPPROTO_IP, IP_TTL, options.ttl != 0 ? options.ttl : -1);
+  SetIntOption(fd_, IPPROTO_IP, IP_TOS, options.tos);
+  SetIntOption(fd_, IPPROTO_IP, IP_MTU_DISCOVER,
+               options.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
+}
+
+EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::uint8_t> data,
+                               const EchoOptions& options, Deadline deadline) {
+  EchoResult result;
+  result.status = kIpReqTimedOut;
+  ApplyOptions(options);
+
+  EchoMatch match{id_, ++sequence_, destination};
+  std::vector<std::uint8_t> packet = BuildEchoRequest(match.id, match.sequence, data);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = destination;
+  ssize_t sent;
+  do {
+    sent =
+        ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) {
+    result.status = StatusOfSendError(errno);
+    return result;
+  }
+  if (!raw_) {
+    // A datagram socket puts its own port into the id field on the way out.
+    sockaddr_in self{};
+    socklen_t length = sizeof self;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &length) == 0)
+      match.id = ntohs(self.sin_port);
+  }
+
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    // Only the clock ends the wait, so a timeout is never reported early.
+    if (now >= deadline) return result;
+    timespec wait = TimeLeft(deadline);
+    pollfd ready{fd_, POLLIN, 0};
+    int n = ::ppoll(&ready, 1, &wait, nullptr);
+    if (n < 0 && errno != EINTR) {
+      result.status = kIpGeneralFailure;
+      return result;
+    }
+    if (n <= 0) continue;
+    if ((ready.revents & POLLERR) && ReadErrorQueue(match, result)) return result;
+    if ((ready.revents & POLLIN) && ReadPackets(match, result)) return result;
+    if (ready.revents & POLLNVAL) {
+      result.status = kIpGeneralFailure;
+      return result;
+    }
+  }
+}
+
+bool SocketChannel::ReadErrorQueue(const EchoMatch& match, EchoResult& result) {
+  for (;;) {
+    std::uint8_t payload[kErrorPayloadSize];
+    alignas(cmsghdr) char control[512];
+    sockaddr_in peer{};
+    iovec iov{payload, sizeof payload};
+    msghdr msg{};
+    msg.msg_name = &peer;
+    msg.msg_namelen = sizeof peer;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // An error with nothing queued still marks the socket; clear it so the
+      // wait does not spin on it.
+      int pending = 0;
+      socklen_t length = sizeof pending;
+      ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+      return false;
+    }
+    std::span<const std::uint8_t> quoted(payload, std::min<std::size_t>(n, sizeof payload));
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+      std::size_t length = c->cmsg_len - CMSG_LEN(0);
+      if (length < sizeof(sock_extended_err)) continue;
+      sock_extended_err error;
+      std::memcpy(&error, CMSG_DATA(c), sizeof error);
+      std::uint32_t status = 0;
+      if (error.ee_origin == SO_EE_ORIGIN_ICMP)
+        status = StatusOfIcmpError(error.ee_type, error.ee_code);
+      else if (error.ee_origin == SO_EE_ORIGIN_LOCAL)
+        status = StatusOfSendError(static_cast<int>(error.ee_errno));
+      if (status == 0 || !IsOurEchoRequest(quoted, match)) continue;
+      result.status = status;
+      result.answered = error.ee_origin == SO_EE_ORIGIN_ICMP;
+      if (length >= sizeof error + sizeof(sockaddr_in)) {
+        sockaddr_in offender;
+        std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
+        if (offender.sin_family == AF_INET) result.from = offender.sin_addr.s_addr;
+      }
+      return true;
+    }
+  }
+}
+
+bool SocketChannel::ReadPackets(const EchoMatch& match, EchoResult& result) {
+  bool drained = false;
+  while (!drained)
+    if (ReadOnePacket(match, result, drained)) return true;
+  return false;
+}
+
+bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained) {
+  alignas(cmsghdr) char control[128];
+  sockaddr_in peer{};
+  iovec iov{buffer_.data(), buffer_.size()};
+  msghdr msg{};
+  msg.msg_name = &peer;
+  msg.msg_namelen = sizeof peer;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+  if (n < 0) {
+    if (errno == EINTR) return false;
+    drained = true;
+    // A datagram socket reports an ICMP error here too; its details wait in
+    // the error queue.
+    return errno != EAGAIN && errno != EWOULDBLOCK && ReadErrorQueue(match, result);
+  }
+  std::span<const std::uint8_t> received(buffer_.data(), std::min<std::size_t>(n, buffer_.size()));
+  ParsedPacket parsed =
+      raw_ ? ParseRawPacket(received, match) : ParseDatagramMessage(received, match);
+  if (parsed.kind == PacketKind::kIgnored) return false;
+  if (!raw_) {
+    parsed.from = peer.sin_addr.s_addr;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_IP) continue;
+      if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+        int ttl;
+        std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+        parsed.ttl = static_cast<std::uint8_t>(ttl);
+      } else if (c->cmsg_type == IP_TOS && c->cmsg_len >= CMSG_LEN(1)) {
+        parsed.tos = *CMSG_DATA(c);
+      }
+    }
+  }
+  result.status = parsed.status;
+  result.answered = true;
+  result.from = parsed.from;
+  result.ttl = parsed.ttl;
+  result.tos = parsed.tos;
+  result.flags = parsed.flags;
+  result.data.assign(parsed.data.begin(), parsed.data.end());
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<EchoChannel> OpenDatagramChannel() {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return nullptr;
+  // Without IP_RECVERR a router's "unreachable" never reaches a datagram socket.
+  SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
+  SetIntOption(fd, IPPROTO_IP, IP_RECVTTL, 1);
+  SetIntOption(fd, IPPROTO_IP, IP_RECVTOS, 1);
+  return std::make_unique<SocketChannel>(fd, false);
+}
+
+std::unique_ptr<EchoChannel> OpenRawChannel() {
+  int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return nullptr;
+  // A raw socket is woken for every ICMP packet on the host; let through only
+  // the types that can answer an echo.
+  icmp_filter filter{};
+  filter.data =
+      ~((1u << kIcmpEchoReply) | (1u << kIcmpDestUnreachable) | (1u << kIcmpSourceQuench) |
+        (1u << kIcmpTimeExceeded) | (1u << kIcmpParamProblem));
+  ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  return std::make_unique<SocketChannel>(fd, true);
+}
+
+}  // namespace quorrel::posix

@@ -1,0 +1,535 @@
+// The ICMP echo service on real sockets, between network namespaces made here:
+// a client namespace (where the echo is sent from, with the datagram socket
+// allowed) joined by a veth pair to a server namespace (the test host).
+#include "platform/posix/icmp.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "fakes/fakes.h"
+#include "netns.h"
+#include "ping/mod_ping.h"
+#include "platform/posix/files.h"
+#include "platform/posix/icmp_channel.h"
+#include "platform/posix/icmp_packet.h"
+#include "platform/posix/winsock.h"
+
+namespace quorrel::posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::uint32_t Addr(const std::string& dotted) { return ::inet_addr(dotted.c_str()); }
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    ::pclose(p);
+  }
+  return out;
+}
+
+// Runs `f` on a thread that has entered the namespace; sockets it opens, and
+// programs it starts, live there.
+template <class F>
+auto InNamespace(const std::string& name, F f) -> decltype(f()) {
+  decltype(f()) result{};
+  std::thread worker([&] {
+    int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
+      ADD_FAILURE() << "cannot enter namespace " << name;
+    } else {
+      result = f();
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  worker.join();
+  return result;
+}
+
+// A client namespace that takes over the host end of a NetNs's veth pair, so
+// the test host is reached without touching the test's own namespace.
+class EchoLab {
+ public:
+  explicit EchoLab(const std::string& subnet) : server(subnet), client(server.name + "c") {
+    test::ShOrThrow("ip netns add " + client);
+    test::ShOrThrow("ip link set " + server.hostIf + " netns " + client);
+    ClientExec("ip link set lo up");
+    ClientExec("ip addr add " + server.hostAddr + "/24 dev " + server.hostIf);
+    ClientExec("ip link set " + server.hostIf + " up");
+    // The datagram socket needs the process's group in this range.
+    ClientExec("sysctl -qw 'net.ipv4.ping_group_range=0 2147483647'");
+    // Every ICMP packet leaving the client is counted.
+    ClientExec("nft add table ip qc");
+    ClientExec("nft 'add chain ip qc out { type filter hook output priority 0 ; }'");
+    ClientExec("nft add counter ip qc sent");
+    ClientExec("nft add rule ip qc out ip protocol icmp counter name sent");
+  }
+  ~EchoLab() { test::Sh("ip netns del " + client); }
+  EchoLab(const EchoLab&) = delete;
+  EchoLab& operator=(const EchoLab&) = delete;
+
+  void ClientExec(const std::string& command) {
+    test::ShOrThrow("ip netns exec " + client + " " + command);
+  }
+  // Drops or rejects echo requests arriving at the server.
+  void ServerRule(const std::string& verdict) {
+    server.Exec("nft add table ip qs");
+    server.Exec("nft 'add chain ip qs in { type filter hook input priority 0 ; }'");
+    server.Exec("nft add rule ip qs in icmp type echo-request " + verdict);
+  }
+  int IcmpSent() {
+    std::string out = Output("ip netns exec " + client + " nft list counter ip qc sent");
+    std::size_t at = out.find("packets ");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 8);
+  }
+
+  test::NetNs server;  // server.peerAddr answers; server.hostAddr is the client
+  std::string client;
+};
+
+struct Outcome {
+  std::uint32_t count = 0;
+  std::uint32_t status = 0;
+  milliseconds elapsed{0};
+  std::array<std::uint8_t, 278> reply{};
+
+  std::uint32_t U32(std::size_t at) const {
+    std::uint32_t v;
+    std::memcpy(&v, reply.data() + at, sizeof v);
+    return v;
+  }
+  std::uint16_t U16(std::size_t at) const {
+    std::uint16_t v;
+    std::memcpy(&v, reply.data() + at, sizeof v);
+    return v;
+  }
+};
+
+// One echo with the program's own request: "Test", 278-byte reply, 500 ms.
+Outcome EchoFrom(const std::string& ns, IcmpService& service, const std::string& to) {
+  return InNamespace(ns, [&] {
+    Outcome o;
+    IcmpHandle handle = service.IcmpCreateFile();
+    if (handle == nullptr) {
+      ADD_FAILURE() << "no ICMP handle";
+      return o;
+    }
+    auto start = Clock::now();
+    o.count = service.IcmpSendEcho(handle, Addr(to), "Test", 4, nullptr, o.reply.data(),
+                                   o.reply.size(), 500);
+    o.elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    std::memcpy(&o.status, o.reply.data() + kEchoReplyStatusOffset, 4);
+    EXPECT_TRUE(service.IcmpCloseHandle(handle));
+    return o;
+  });
+}
+
+bool HavePing() { return OpenPingProgramChannel("") != nullptr; }
+
+// Answers echo requests in the server namespace from a raw socket, `delay`
+// after each arrives; with `noise`, first sends replies that are not ours to
+// take (wrong sequence, wrong id, cut short).
+class LateResponder {
+ public:
+  LateResponder(test::NetNs& ns, milliseconds delay, bool noise) {
+    ns.Exec("sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+    std::promise<bool> ready;
+    auto started = ready.get_future();
+    thread_ = std::thread([this, &ns, delay, noise, &ready] {
+      int nsFd = ns.OpenFd();
+      bool ok = nsFd >= 0 && ::setns(nsFd, CLONE_NEWNET) == 0;
+      if (nsFd >= 0) ::close(nsFd);
+      int fd = ok ? ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP) : -1;
+      ready.set_value(fd >= 0);
+      if (fd < 0) return;
+      Serve(fd, delay, noise);
+      ::close(fd);
+    });
+    if (!started.get()) ADD_FAILURE() << "responder could not start";
+  }
+  ~LateResponder() {
+    stop_ = true;
+    thread_.join();
+  }
+  LateResponder(const LateResponder&) = delete;
+  LateResponder& operator=(const LateResponder&) = delete;
+
+ private:
+  void Serve(int fd, milliseconds delay, bool noise) {
+    std::uint8_t packet[1500];
+    while (!stop_) {
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t length = sizeof from;
+      ssize_t n =
+          ::recvfrom(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from), &length);
+      if (n < 28) continue;
+      std::size_t ihl = (packet[0] & 0x0F) * 4u;
+      if (n < static_cast<ssize_t>(ihl + 8) || packet[ihl] != kIcmpEchoRequest) continue;
+      std::uint16_t id = static_cast<std::uint16_t>(packet[ihl + 4] << 8 | packet[ihl + 5]);
+      std::uint16_t seq = static_cast<std::uint16_t>(packet[ihl + 6] << 8 | packet[ihl + 7]);
+      std::span<const std::uint8_t> data(packet + ihl + 8, static_cast<std::size_t>(n) - ihl - 8);
+      auto answerAt = Clock::now() + delay;
+      if (noise) {
+        // Other data than the request's, so taking one of these shows.
+        const std::vector<std::uint8_t> other(data.size(), 'X');
+        Send(fd, from, BuildReply(id, static_cast<std::uint16_t>(seq + 1), other));
+        Send(fd, from, BuildReply(static_cast<std::uint16_t>(id + 1), seq, other));
+        std::vector<std::uint8_t> stub = BuildReply(id, seq, other);
+        stub.resize(6);
+        Send(fd, from, stub);
+      }
+      std::this_thread::sleep_until(answerAt);
+      Send(fd, from, BuildReply(id, seq, data));
+    }
+  }
+  static std::vector<std::uint8_t> BuildReply(std::uint16_t id, std::uint16_t seq,
+                                              std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> reply = BuildEchoRequest(id, seq, data);
+    reply[0] = kIcmpEchoReply;
+    reply[2] = reply[3] = 0;
+    std::uint16_t sum = InternetChecksum(reply);
+    reply[2] = static_cast<std::uint8_t>(sum >> 8);
+    reply[3] = static_cast<std::uint8_t>(sum);
+    return reply;
+  }
+  static void Send(int fd, const sockaddr_in& to, const std::vector<std::uint8_t>& bytes) {
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// --- the packet reader, on bytes made by hand -------------------------------
+
+std::vector<std::uint8_t> IpPacket(const std::string& from, const std::string& to,
+                                   std::vector<std::uint8_t> icmp, std::size_t optionWords = 0) {
+  std::size_t ihl = 20 + optionWords * 4;
+  std::vector<std::uint8_t> p(ihl, 0);
+  p[0] = static_cast<std::uint8_t>(0x40 | (ihl / 4));
+  std::size_t total = ihl + icmp.size();
+  p[2] = static_cast<std::uint8_t>(total >> 8);
+  p[3] = static_cast<std::uint8_t>(total);
+  p[6] = 0x40;  // DF
+  p[8] = 61;
+  p[9] = 1;
+  std::uint32_t src = Addr(from), dst = Addr(to);
+  std::memcpy(&p[12], &src, 4);
+  std::memcpy(&p[16], &dst, 4);
+  p.insert(p.end(), icmp.begin(), icmp.end());
+  return p;
+}
+
+const std::vector<std::uint8_t> kTest = {'T', 'e', 's', 't'};
+
+std::vector<std::uint8_t> Reply(std::uint16_t id, std::uint16_t seq) {
+  std::vector<std::uint8_t> r = BuildEchoRequest(id, seq, kTest);
+  r[0] = kIcmpEchoReply;
+  return r;
+}
+
+std::vector<std::uint8_t> ErrorAbout(std::uint8_t type, std::uint8_t code, const std::string& to,
+                                     std::uint16_t id, std::uint16_t seq) {
+  std::vector<std::uint8_t> e = {type, code, 0, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> original = IpPacket("10.0.0.2", to, BuildEchoRequest(id, seq, kTest));
+  original.resize(28);  // the IP header and 8 bytes, as routers quote
+  e.insert(e.end(), original.begin(), original.end());
+  return e;
+}
+
+TEST(IcmpPacket, RawReplyCountsOnlyWhenItIsOursAndWhole) {
+  EchoMatch match{0x1234, 7, Addr("10.9.0.2")};
+  ParsedPacket ok = ParseRawPacket(IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 7)), match);
+  ASSERT_EQ(ok.kind, PacketKind::kReply);
+  EXPECT_EQ(ok.from, Addr("10.9.0.2"));
+  EXPECT_EQ(ok.ttl, 61);
+  EXPECT_EQ(ok.flags, kIpFlagDf);
+  EXPECT_EQ(std::vector<std::uint8_t>(ok.data.begin(), ok.data.end()), kTest);
+  // IP options move the ICMP header along.
+  EXPECT_EQ(ParseRawPacket(IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 7), 2), match).kind,
+            PacketKind::kReply);
+
+  auto ignored = [&](const std::vector<std::uint8_t>& p) {
+    return ParseRawPacket(p, match).kind == PacketKind::kIgnored;
+  };
+  EXPECT_TRUE(ignored(IpPacket("10.9.0.3", "10.9.0.1", Reply(0x1234, 7))));  // other host
+  EXPECT_TRUE(ignored(IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1235, 7))));  // other id
+  EXPECT_TRUE(ignored(IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 8))));  // other sequence
+  EXPECT_TRUE(ignored(IpPacket("10.9.0.2", "10.9.0.1", BuildEchoRequest(0x1234, 7, kTest))));
+
+  std::vector<std::uint8_t> good = IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 7));
+  for (std::size_t cut : {0, 1, 19, 20, 27}) {
+    EXPECT_TRUE(ignored({good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)})) << cut;
+  }
+  std::vector<std::uint8_t> bad = good;
+  bad[0] = 0x44;  // header shorter than 20
+  EXPECT_TRUE(ignored(bad));
+  bad[0] = 0x4F;  // header longer than the packet
+  EXPECT_TRUE(ignored(bad));
+  bad = good;
+  bad[0] = 0x65;  // not IPv4
+  EXPECT_TRUE(ignored(bad));
+  bad = good;
+  bad[2] = 0;
+  bad[3] = 24;  // total length cuts the ICMP header
+  EXPECT_TRUE(ignored(bad));
+}
+
+TEST(IcmpPacket, ErrorsAboutOurEchoMapToWindowsStatus) {
+  EchoMatch match{0x1234, 7, Addr("10.9.0.2")};
+  auto parse = [&](const std::vector<std::uint8_t>& icmp) {
+    return ParseRawPacket(IpPacket("10.9.0.254", "10.9.0.1", icmp), match);
+  };
+  ParsedPacket unreachable = parse(ErrorAbout(3, 1, "10.9.0.2", 0x1234, 7));
+  ASSERT_EQ(unreachable.kind, PacketKind::kError);
+  EXPECT_EQ(unreachable.status, kIpDestHostUnreachable);
+  EXPECT_EQ(unreachable.from, Addr("10.9.0.254"));
+  EXPECT_EQ(parse(ErrorAbout(3, 0, "10.9.0.2", 0x1234, 7)).status, kIpDestNetUnreachable);
+  EXPECT_EQ(parse(ErrorAbout(11, 0, "10.9.0.2", 0x1234, 7)).status, kIpTtlExpiredTransit);
+  EXPECT_EQ(parse(ErrorAbout(12, 0, "10.9.0.2", 0x1234, 7)).status, kIpParamProblem);
+
+  EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.3", 0x1234, 7)).kind, PacketKind::kIgnored);
+  EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.2", 0x1234, 6)).kind, PacketKind::kIgnored);
+  EXPECT_EQ(parse(ErrorAbout(5, 1, "10.9.0.2", 0x1234, 7)).kind, PacketKind::kIgnored);  // redirect
+  std::vector<std::uint8_t> cut = ErrorAbout(3, 1, "10.9.0.2", 0x1234, 7);
+  cut.resize(8 + 20 + 4);  // quotes too little of our request
+  EXPECT_EQ(parse(cut).kind, PacketKind::kIgnored);
+
+  EXPECT_EQ(StatusOfIcmpError(3, 3), kIpDestPortUnreachable);
+  EXPECT_EQ(StatusOfIcmpError(3, 4), kIpPacketTooBig);
+  EXPECT_EQ(StatusOfIcmpError(3, 13), kIpDestHostUnreachable);
+  EXPECT_EQ(StatusOfIcmpError(11, 1), kIpTtlExpiredReassem);
+  EXPECT_EQ(StatusOfSendError(ENETUNREACH), kIpDestNetUnreachable);
+  EXPECT_EQ(StatusOfSendError(EHOSTUNREACH), kIpDestHostUnreachable);
+}
+
+TEST(IcmpPacket, RequestChecksumsToZero) {
+  for (std::size_t size : {0, 1, 4, 5, 100}) {
+    std::vector<std::uint8_t> data(size, 0xA5);
+    EXPECT_EQ(InternetChecksum(BuildEchoRequest(0xFFFF, 0x8000, data)), 0) << size;
+  }
+}
+
+// --- the service's contract, apart from the network ---------------------------
+
+TEST(IcmpServiceContract, BadHandlesAndBuffersAreRefusedWithoutSending) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.1");
+  IcmpService service(EchoMethod::kRaw);
+  std::uint32_t to = Addr(lab.server.peerAddr);
+  InNamespace(lab.client, [&] {
+    IcmpHandle handle = service.IcmpCreateFile();
+    EXPECT_NE(handle, nullptr);
+    std::array<std::uint8_t, 64> reply;
+    auto status = [&] {
+      std::uint32_t s;
+      std::memcpy(&s, reply.data() + 4, 4);
+      return s;
+    };
+    reply.fill(0xEE);
+    EXPECT_EQ(service.IcmpSendEcho(handle, to, "Test", 4, nullptr, reply.data(), 27, 500), 0u);
+    EXPECT_EQ(status(), kIpBufTooSmall);
+    EXPECT_EQ(reply[8], 0xEE);  // nothing past the 27 bytes given... nor the record
+
+    reply.fill(0);
+    EXPECT_EQ(service.IcmpSendEcho(handle, to, nullptr, 4, nullptr, reply.data(), 64, 500), 0u);
+    EXPECT_EQ(status(), kIpBadReq);
+
+    int bogus;
+    EXPECT_EQ(service.IcmpSendEcho(&bogus, to, "Test", 4, nullptr, reply.data(), 64, 500), 0u);
+    EXPECT_EQ(status(), kIpGeneralFailure);
+    EXPECT_FALSE(service.IcmpCloseHandle(&bogus));
+    EXPECT_FALSE(service.IcmpCloseHandle(nullptr));
+    EXPECT_TRUE(service.IcmpCloseHandle(handle));
+    EXPECT_FALSE(service.IcmpCloseHandle(handle));
+    EXPECT_EQ(service.IcmpSendEcho(handle, to, "Test", 4, nullptr, reply.data(), 64, 500), 0u);
+    return 0;
+  });
+  EXPECT_EQ(lab.IcmpSent(), 0);
+}
+
+TEST(IcmpServiceContract, EchoedDataIsCutToTheBuffer) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.2");
+  IcmpService service(EchoMethod::kRaw);
+  std::array<std::uint8_t, 40> reply;
+  reply.fill(0xEE);
+  std::uint32_t count = InNamespace(lab.client, [&] {
+    IcmpHandle handle = service.IcmpCreateFile();
+    std::uint32_t n = service.IcmpSendEcho(handle, Addr(lab.server.peerAddr), "Test", 4, nullptr,
+                                           reply.data(), 30, 500);
+    service.IcmpCloseHandle(handle);
+    return n;
+  });
+  ASSERT_EQ(count, 1u);
+  std::uint16_t dataSize;
+  std::memcpy(&dataSize, reply.data() + 12, 2);
+  EXPECT_EQ(dataSize, 2);
+  EXPECT_EQ(reply[28], 'T');
+  EXPECT_EQ(reply[29], 'e');
+  EXPECT_EQ(reply[30], 0xEE);
+  EXPECT_EQ(lab.IcmpSent(), 1);
+}
+
+TEST(IcmpServiceContract, AutoTakesTheDatagramSocketWhereAllowedElseRaw) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.3");
+  IcmpService service;
+  auto methodIn = [&](const std::string& ns) {
+    return InNamespace(ns, [&] {
+      IcmpHandle handle = service.IcmpCreateFile();
+      EchoMethod m = service.MethodOf(handle);
+      service.IcmpCloseHandle(handle);
+      return m;
+    });
+  };
+  EXPECT_EQ(methodIn(lab.client), EchoMethod::kDatagram);
+  // Debian's default range "1 0" shuts even root out of the datagram socket.
+  lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=1 0'");
+  EXPECT_EQ(methodIn(lab.client), EchoMethod::kRaw);
+  EXPECT_EQ(IcmpService(EchoMethod::kPingProgram, "/nonexistent/ping").IcmpCreateFile(), nullptr);
+}
+
+// --- each way of sending, against hosts that answer, drop, reject or dawdle ---
+
+class IcmpEcho : public ::testing::TestWithParam<EchoMethod> {
+ protected:
+  void SetUp() override {
+    QUORREL_REQUIRE_ROOT();
+    if (GetParam() == EchoMethod::kPingProgram && !HavePing())
+      GTEST_SKIP() << "no ping program installed (iputils-ping)";
+    static std::atomic<int> subnet{10};
+    lab = std::make_unique<EchoLab>("10.231." + std::to_string(subnet++));
+  }
+  Outcome Echo(const std::string& to) { return EchoFrom(lab->client, service, to); }
+
+  std::unique_ptr<EchoLab> lab;
+  IcmpService service{GetParam()};
+};
+
+TEST_P(IcmpEcho, AnsweringHostPasses) {
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpSuccess);
+  EXPECT_EQ(o.count, 1u);
+  EXPECT_EQ(o.U32(0), Addr(lab->server.peerAddr));
+  EXPECT_EQ(o.U16(12), 4);
+  EXPECT_EQ(std::string(o.reply.begin() + 28, o.reply.begin() + 32), "Test");
+  EXPECT_EQ(o.reply[20], 64);  // the server's default TTL, one hop
+  EXPECT_EQ(lab->IcmpSent(), 1);
+}
+
+TEST_P(IcmpEcho, DroppedEchoTimesOutAfterTheWholeWait) {
+  lab->ServerRule("drop");
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpReqTimedOut);
+  EXPECT_EQ(o.count, 0u);
+  EXPECT_GE(o.elapsed, milliseconds(500));
+  EXPECT_LT(o.elapsed, milliseconds(3000));  // sanity only
+}
+
+TEST_P(IcmpEcho, RejectedEchoReportsHostUnreachable) {
+  lab->ServerRule("reject with icmp type host-unreachable");
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpDestHostUnreachable);
+  EXPECT_EQ(o.U32(0), Addr(lab->server.peerAddr));
+  EXPECT_LT(o.elapsed, milliseconds(500));  // the answer, not the clock, ended the wait
+}
+
+TEST_P(IcmpEcho, LocalRoutesThatRefuseFailAtOnce) {
+  lab->ClientExec("ip route add unreachable 10.232.0.1");
+  Outcome host = Echo("10.232.0.1");
+  EXPECT_EQ(host.status, kIpDestHostUnreachable);
+  EXPECT_EQ(host.count, 0u);
+  Outcome net = Echo("10.233.0.1");  // no route at all
+  EXPECT_EQ(net.status, kIpDestNetUnreachable);
+  EXPECT_LT(host.elapsed + net.elapsed, milliseconds(500));
+}
+
+TEST_P(IcmpEcho, AnswerAfter600MsFailsAnd100MsPasses) {
+  {
+    LateResponder late(lab->server, milliseconds(600), false);
+    Outcome o = Echo(lab->server.peerAddr);
+    EXPECT_EQ(o.status, kIpReqTimedOut);
+    EXPECT_GE(o.elapsed, milliseconds(500));
+  }
+  // Let the late answer land before the next echo.
+  std::this_thread::sleep_for(milliseconds(200));
+  LateResponder prompt(lab->server, milliseconds(100), false);
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpSuccess);
+  EXPECT_EQ(std::string(o.reply.begin() + 28, o.reply.begin() + 32), "Test");
+}
+
+TEST_P(IcmpEcho, RepliesNotOursAreSkippedWithinTheWait) {
+  if (GetParam() == EchoMethod::kPingProgram) GTEST_SKIP() << "ping reads its own replies";
+  LateResponder noisy(lab->server, milliseconds(50), true);
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpSuccess);
+  EXPECT_EQ(o.count, 1u);
+  EXPECT_EQ(o.U16(12), 4);
+  EXPECT_EQ(std::string(o.reply.begin() + 28, o.reply.begin() + 32), "Test");
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, IcmpEcho,
+                         ::testing::Values(EchoMethod::kRaw, EchoMethod::kDatagram,
+                                           EchoMethod::kPingProgram),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case EchoMethod::kRaw:
+                               return std::string("Raw");
+                             case EchoMethod::kDatagram:
+                               return std::string("Datagram");
+                             default:
+                               return std::string("PingProgram");
+                           }
+                         });
+
+// --- modPing over the real services -------------------------------------------
+
+TEST(PingHostOnLinux, PassesFailsAndSendsNothingForBadAddresses) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.40");
+  PosixWinsock winsock;
+  IcmpService icmp;
+  fakes::FakeToolkit toolkit;
+  Utf8CodePage codePage;
+  ModPing ping(winsock, icmp, toolkit, codePage);
+  auto pingHost = [&](const std::string& to) {
+    return InNamespace(lab.client, [&] { return ping.PingHost(to) ? 1 : 2; }) == 1;
+  };
+
+  for (const char* bad : {"abc", "router.example", "255.255.255.255", ""})
+    EXPECT_FALSE(pingHost(bad)) << bad;
+  EXPECT_EQ(lab.IcmpSent(), 0);
+
+  EXPECT_TRUE(pingHost(lab.server.peerAddr));
+  EXPECT_EQ(lab.IcmpSent(), 1);
+  lab.ServerRule("drop");
+  EXPECT_FALSE(pingHost(lab.server.peerAddr));
+  EXPECT_EQ(lab.IcmpSent(), 2);
+  EXPECT_TRUE(toolkit.messageBoxes.empty());
+}
+
+}  // namespace
+}  // namespace quorrel::posix
