@@ -1,8 +1,118 @@
 #include "platform/qt/tray.h"
 
-namespace quorrel::qt {
+#include <QSystemTrayIcon>
+#include <cstring>
 
-// TODO(tray): QSystemTrayIcon.
-bool QtTray::Shell_NotifyIconA(std::uint32_t, const NotifyIconDataA&) { return false; }
+#include "platform/qt/icons.h"
+#include "window/state_pictures.h"
+
+namespace quorrel::qt {
+namespace {
+
+// An unknown handle shows the grey picture, as an unknown image-list key does.
+std::string_view KeyOfHandle(std::uint32_t handle) {
+  constexpr std::uint32_t kCount = std::size(kIconKeys);
+  return handle >= 1 && handle <= kCount ? kIconKeys[handle - 1] : std::string_view();
+}
+
+// The tip was cut to fit the record in bytes, which may split a UTF-8
+// sequence; the unfinished sequence is dropped rather than shown as U+FFFD.
+std::size_t WholeUtf8Length(const char* s, std::size_t n) {
+  std::size_t lead = n;
+  while (lead > 0 && n - lead < 3 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80)
+    --lead;
+  if (lead == 0) return n;
+  const auto first = static_cast<unsigned char>(s[lead - 1]);
+  const std::size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+  return n - (lead - 1) < needed ? lead - 1 : n;
+}
+
+QString TipText(const NotifyIconDataA& data) {
+  // A record whose tip fills all 64 bytes is still read within them.
+  const std::size_t n = strnlen(data.szTip, sizeof data.szTip);
+  return QString::fromUtf8(data.szTip, static_cast<qsizetype>(WholeUtf8Length(data.szTip, n)));
+}
+
+}  // namespace
+
+QtTray::QtTray(Callback callback) : callback_(std::move(callback)) {}
+
+QtTray::~QtTray() = default;
+
+bool QtTray::Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& data) {
+  if (data.cbSize != sizeof(NotifyIconDataA)) return false;
+  switch (message) {
+    case kNimAdd:
+      // As the shell does, a second add of an icon already there fails.
+      if (icon_) return false;
+      icon_ = std::make_unique<QSystemTrayIcon>();
+      window_ = data.hWnd;
+      id_ = data.uID;
+      reportsMouse_ = false;
+      // The menu is not attached with setContextMenu: the model opens it
+      // itself when the right button is released, as on Windows.
+      QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
+                       [this](QSystemTrayIcon::ActivationReason reason) { Report(reason); });
+      Apply(data);
+      icon_->show();
+      return true;
+    case kNimModify:
+      if (!Holds(data)) return false;
+      Apply(data);
+      return true;
+    case kNimDelete:
+      if (!Holds(data)) return false;
+      Remove();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool QtTray::Holds(const NotifyIconDataA& data) const {
+  return icon_ && data.hWnd == window_ && data.uID == id_;
+}
+
+void QtTray::Apply(const NotifyIconDataA& data) {
+  if (data.uFlags & kNifMessage) reportsMouse_ = true;
+  if (data.uFlags & kNifIcon) icon_->setIcon(StateIcon(KeyOfHandle(data.hIcon)));
+  if (data.uFlags & kNifTip) icon_->setToolTip(TipText(data));
+}
+
+void QtTray::Report(int reason) {
+  if (!reportsMouse_ || !callback_) return;
+  int code = 0;
+  switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+      code = kWmLButtonDblClk;
+      break;
+    case QSystemTrayIcon::Context:
+      code = kWmRButtonUp;
+      break;
+    case QSystemTrayIcon::Trigger:
+      code = kWmLButtonUp;
+      break;
+    case QSystemTrayIcon::MiddleClick:
+      code = kWmMButtonUp;
+      break;
+    default:
+      return;
+  }
+  reporting_ = true;
+  callback_(code);
+  reporting_ = false;
+}
+
+void QtTray::Remove() {
+  icon_->hide();
+  if (reporting_) {
+    // A double-click restores the window, which deletes the icon from inside
+    // the icon's own signal: it must outlive that signal.
+    QObject::disconnect(icon_.get(), nullptr, nullptr, nullptr);
+    icon_.release()->deleteLater();
+  } else {
+    icon_.reset();
+  }
+}
 
 }  // namespace quorrel::qt
