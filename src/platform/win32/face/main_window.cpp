@@ -1,0 +1,609 @@
+#include "platform/win32/face/main_window.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "platform/win32/services/wide_text.h"
+
+namespace quorrel::win32 {
+namespace {
+
+constexpr DWORD kWindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
+constexpr int kFirstControlId = 100;
+constexpr int kFirstMenuId = 1000;
+constexpr int kComboDropRows = 8;
+
+std::uintptr_t AsNumber(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
+
+std::string WindowText(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return Utf8FromWide(text);
+}
+
+const char* ClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kCommandButton:
+    case ControlKind::kCheckBox:
+      return "BUTTON";
+    case ControlKind::kTextBox:
+      return "EDIT";
+    case ControlKind::kComboBox:
+      return "COMBOBOX";
+    case ControlKind::kLabel:
+      return "STATIC";
+    default:
+      return nullptr;
+  }
+}
+
+// The log box is multi-line, so it asks for every key, Tab included, and the
+// focus could never leave it by keyboard. Being read-only it has no use for
+// Tab or Enter: the dialog keys may move on.
+LRESULT CALLBACK LogBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                            DWORD_PTR) {
+  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &LogBoxProc, id);
+  LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+  if (message == WM_GETDLGCODE) result &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+  return result;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, Win32Services& s)
+    : instance_(instance), services_(s), canvas_(s.codePage), graphView_(canvas_) {
+  form_ =
+      std::make_unique<Form1>(Services{*this, s.clock, s.files, s.codePage, s.profile, s.winsock,
+                                       s.icmp, s.ifTable, s.shell, s.process, canvas_});
+}
+
+MainWindow::~MainWindow() {
+  // Tear the window down while every member it reaches is still alive.
+  if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+}
+
+bool MainWindow::Create(int showCommand) {
+  if (!Register(instance_, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) return false;
+  taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
+  const std::wstring caption = WideFromUtf8(form_->window.Caption());
+  if (CreateAs(kWindowExStyle, caption.c_str(), kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+               CW_USEDEFAULT, CW_USEDEFAULT, nullptr, instance_) == nullptr)
+    return false;
+  // The DPI is known only once the window sits on a monitor.
+  dpi_ = WindowDpi(hwnd_);
+  font_ = CreateDialogFont(dpi_);
+  const SIZE outer = OuterSizeForClient(TwipsToPixels(kClientWidthTwips, dpi_),
+                                        TwipsToPixels(kClientHeightTwips, dpi_), kWindowStyle,
+                                        kWindowExStyle, dpi_);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  BuildControls();
+  BuildMenu();
+  BindWindow();
+  // The image is made once, at the area's first size: the graph's x step is
+  // fixed at load, so a later DPI change stretches the image instead.
+  RECT graph{};
+  ::GetClientRect(graphView_.Handle(), &graph);
+  canvas_.Create(graph.right, graph.bottom);
+  canvas_.SetFont(CreateDialogFont(dpi_));
+  canvas_.SetView(graphView_.Handle());
+  ApplyFont();
+  form_->Form_Load();
+  ::ShowWindow(hwnd_, showCommand);
+  ::UpdateWindow(hwnd_);
+  if (const Binding* first = Find(form_->txtInterval)) ::SetFocus(first->hwnd);
+  return true;
+}
+
+int MainWindow::Run() {
+  MSG msg{};
+  int result = 0;
+  while (!ended_) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      result = got == 0 ? static_cast<int>(msg.wParam) : 1;
+      break;
+    }
+    // Tab, the arrow keys and the & mnemonics, as in a dialog.
+    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  // However the loop ended, the settings are saved (this runs only once).
+  form_->Form_QueryUnload();
+  return result;
+}
+
+// ---- Building the controls -------------------------------------------------
+
+void MainWindow::BuildControls() {
+  Form1& f = *form_;
+  const std::vector<Control*> controls = f.Controls();
+  for (std::size_t i = 0; i < controls.size(); ++i)
+    bindings_.push_back(Binding{controls[i], nullptr, kFirstControlId + static_cast<int>(i)});
+  for (Binding& b : bindings_) {
+    if (b.control == &f.cmdToggle) b.handler = &Form1::cmdToggle_Click;
+    if (b.control == &f.cmdRunFix) b.handler = &Form1::cmdRunFix_Click;
+    if (b.control == &f.cmdSysTray) b.handler = &Form1::cmdSysTray_Click;
+    if (b.control == &f.tmrPing) b.handler = &Form1::tmrPing_Timer;
+    if (b.control == &f.tmrBandwidth) b.handler = &Form1::tmrBandwidth_Timer;
+  }
+  // Creation order is the z-order, which is the order Tab walks: the focus
+  // order first, then everything that takes no focus.
+  std::vector<std::size_t> order(bindings_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+    const int ta = bindings_[a].control->Spec().tabIndex;
+    const int tb = bindings_[b].control->Spec().tabIndex;
+    return (ta < 0 ? INT_MAX : ta) < (tb < 0 ? INT_MAX : tb);
+  });
+  for (std::size_t i : order) bindings_[i].hwnd = Build(bindings_[i]);
+  for (std::size_t i = 0; i < bindings_.size(); ++i) Bind(i);
+}
+
+HWND MainWindow::Build(Binding& binding) {
+  Control& control = *binding.control;
+  const ControlSpec& spec = control.Spec();
+  RECT r = PixelRect(spec.rect);
+  // The original rectangles overlap by a pixel here and there; siblings must
+  // not paint over each other there.
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (control.Visible() ? WS_VISIBLE : 0) |
+                (spec.tabIndex >= 0 ? WS_TABSTOP : 0);
+  DWORD exStyle = 0;
+  const wchar_t* className = nullptr;
+  switch (control.Kind()) {
+    case ControlKind::kCommandButton:
+      style |= BS_PUSHBUTTON;
+      break;
+    case ControlKind::kCheckBox:
+      // Not automatic: the model owns the value, which may also be 2 (greyed).
+      style |= BS_3STATE;
+      break;
+    case ControlKind::kTextBox:
+      exStyle = WS_EX_CLIENTEDGE;
+      if (&control == &form_->txtOut)
+        // The log is the program's record: shown, scrolled to its newest line,
+        // but not edited by hand.
+        style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
+      else
+        style |= ES_AUTOHSCROLL;
+      break;
+    case ControlKind::kComboBox:
+      style |= CBS_DROPDOWNLIST | WS_VSCROLL;
+      r.bottom = r.top + (r.bottom - r.top) * kComboDropRows;
+      break;
+    case ControlKind::kLabel:
+      // Cut rather than wrapped: the rectangles were sized for a narrower font.
+      style |= SS_LEFTNOWORDWRAP;
+      break;
+    case ControlKind::kProgressBar:
+      className = PROGRESS_CLASSW;
+      break;
+    case ControlKind::kPictureBox:
+      return graphView_.Create(instance_, hwnd_, style, r);
+    default:
+      return nullptr;  // shapes are painted by the window; timers and lists have no window
+  }
+  std::wstring wideClass;
+  if (className == nullptr) {
+    wideClass = WideFromUtf8(ClassOf(control.Kind()));
+    className = wideClass.c_str();
+  }
+  const std::wstring caption = WideFromUtf8(spec.caption);
+  HWND hwnd = ::CreateWindowExW(
+      exStyle, className, caption.c_str(), style, r.left, r.top, r.right - r.left, r.bottom - r.top,
+      hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(binding.id)), instance_, nullptr);
+  if (hwnd != nullptr && &control == &form_->txtOut) ::SetWindowSubclass(hwnd, &LogBoxProc, 1, 0);
+  return hwnd;
+}
+
+void MainWindow::Bind(std::size_t index) {
+  Control& control = *bindings_[index].control;
+  for (Property p :
+       {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue, Property::kMax,
+        Property::kFillColour, Property::kForeColour, Property::kItems, Property::kListIndex})
+    Mirror(bindings_[index], p);
+  // By index, not by address: the menu entries are appended after the controls are bound.
+  control.SetObserver([this, index](Control&, Property p) { Mirror(bindings_[index], p); });
+}
+
+void MainWindow::BuildMenu() {
+  Form1& f = *form_;
+  trayMenu_.reset(::CreatePopupMenu());
+  const std::vector<MenuItem*> items = f.MenuItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    MenuItem* item = items[i];
+    if (item == &f.mnSysTray) continue;  // the pop-up itself
+    Binding b{item, nullptr, kFirstMenuId + static_cast<int>(i)};
+    if (item == &f.mnRestore) b.handler = &Form1::mnRestore_Click;
+    if (item == &f.mnToggle) b.handler = &Form1::mnToggle_Click;
+    if (item == &f.mnClose) b.handler = &Form1::mnClose_Click;
+    if (item->Caption() == "-") {
+      ::AppendMenuW(trayMenu_.get(), MF_SEPARATOR, 0, nullptr);
+    } else {
+      const std::wstring caption = WideFromUtf8(item->Caption());
+      ::AppendMenuW(trayMenu_.get(), MF_STRING, static_cast<UINT_PTR>(b.id), caption.c_str());
+    }
+    bindings_.push_back(b);
+  }
+  for (std::size_t i = 0; i < bindings_.size(); ++i)
+    if (bindings_[i].control->Kind() == ControlKind::kMenuItem) Bind(i);
+}
+
+void MainWindow::BindWindow() {
+  form_->window.SetObserver([this](Control&, Property p) { MirrorWindow(p); });
+}
+
+// ---- Mirroring the model ---------------------------------------------------
+
+void MainWindow::Mirror(const Binding& b, Property property) {
+  if (hwnd_ == nullptr) return;  // the window is gone; the model may still tidy up
+  Control& c = *b.control;
+  const bool wasMirroring = std::exchange(mirroring_, true);
+  switch (property) {
+    case Property::kText:
+      MirrorText(b);
+      break;
+    case Property::kEnabled:
+      if (c.Kind() == ControlKind::kTimer) {
+        if (c.Enabled())
+          ::SetTimer(hwnd_, static_cast<UINT_PTR>(b.id), static_cast<Timer&>(c).Interval(),
+                     nullptr);
+        else
+          ::KillTimer(hwnd_, static_cast<UINT_PTR>(b.id));
+      } else if (b.hwnd != nullptr) {
+        ::EnableWindow(b.hwnd, c.Enabled());
+      } else if (c.Kind() == ControlKind::kMenuItem) {
+        ::EnableMenuItem(trayMenu_.get(), static_cast<UINT>(b.id),
+                         MF_BYCOMMAND | (c.Enabled() ? MF_ENABLED : MF_GRAYED));
+      }
+      break;
+    case Property::kVisible:
+      if (b.hwnd != nullptr) ::ShowWindow(b.hwnd, c.Visible() ? SW_SHOWNA : SW_HIDE);
+      if (c.Kind() == ControlKind::kShape) {
+        const RECT r = PixelRect(c.Spec().rect);
+        ::InvalidateRect(hwnd_, &r, TRUE);
+      }
+      break;
+    case Property::kValue:
+      if (c.Kind() == ControlKind::kCheckBox) {
+        const int v = static_cast<CheckBox&>(c).Value();
+        ::SendMessageW(b.hwnd, BM_SETCHECK,
+                       v == 1   ? BST_CHECKED
+                       : v == 2 ? BST_INDETERMINATE
+                                : BST_UNCHECKED,
+                       0);
+      } else if (c.Kind() == ControlKind::kProgressBar) {
+        ::SendMessageW(b.hwnd, PBM_SETPOS,
+                       static_cast<WPARAM>(static_cast<ProgressBar&>(c).Value()), 0);
+      }
+      break;
+    case Property::kMax:
+      if (c.Kind() == ControlKind::kProgressBar)
+        ::SendMessageW(b.hwnd, PBM_SETRANGE32, 0, static_cast<ProgressBar&>(c).Max());
+      break;
+    case Property::kFillColour:
+      if (c.Kind() == ControlKind::kShape) {
+        const RECT r = PixelRect(c.Spec().rect);
+        ::InvalidateRect(hwnd_, &r, FALSE);
+      }
+      break;
+    case Property::kForeColour:
+      if (c.Kind() == ControlKind::kLabel && b.hwnd != nullptr)
+        ::InvalidateRect(b.hwnd, nullptr, TRUE);
+      break;
+    case Property::kItems:
+      if (c.Kind() == ControlKind::kComboBox) {
+        auto& list = static_cast<ComboBox&>(c);
+        ::SendMessageW(b.hwnd, CB_RESETCONTENT, 0, 0);
+        for (const std::string& item : list.Items()) {
+          const std::wstring text = WideFromUtf8(item);
+          ::SendMessageW(b.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        }
+        ::SendMessageW(b.hwnd, CB_SETCURSEL, static_cast<WPARAM>(list.ListIndex()), 0);
+      }
+      break;
+    case Property::kListIndex:
+      if (c.Kind() == ControlKind::kComboBox)
+        ::SendMessageW(b.hwnd, CB_SETCURSEL,
+                       static_cast<WPARAM>(static_cast<ComboBox&>(c).ListIndex()), 0);
+      break;
+    case Property::kIcon:
+    case Property::kWindowState:
+      break;
+  }
+  mirroring_ = wasMirroring;
+}
+
+void MainWindow::MirrorText(const Binding& b) {
+  Control& c = *b.control;
+  if (c.Kind() == ControlKind::kMenuItem) {
+    const auto& item = static_cast<MenuItem&>(c);
+    if (item.Caption() == "-") return;
+    const std::wstring caption = WideFromUtf8(item.Caption());
+    ::ModifyMenuW(trayMenu_.get(), static_cast<UINT>(b.id), MF_BYCOMMAND | MF_STRING,
+                  static_cast<UINT_PTR>(b.id), caption.c_str());
+    return;
+  }
+  if (b.hwnd == nullptr) return;
+  const std::string& text = c.Kind() == ControlKind::kTextBox
+                                ? static_cast<TextBox&>(c).Text()
+                                : static_cast<CaptionControl&>(c).Caption();
+  const std::wstring wide = WideFromUtf8(text);
+  // The box already shows what the user typed; setting it again would move the caret.
+  if (c.Kind() == ControlKind::kTextBox && WindowText(b.hwnd) == text) return;
+  ::SetWindowTextW(b.hwnd, wide.c_str());
+  if (&c == &form_->txtOut) ::SendMessageW(b.hwnd, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void MainWindow::MirrorWindow(Property property) {
+  if (hwnd_ == nullptr) return;
+  const FormWindow& w = form_->window;
+  const bool minimised = w.State() == WindowState::kMinimised;
+  switch (property) {
+    case Property::kIcon: {
+      HICON icon = icons_.Get(w.IconKey());
+      ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+      ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+      break;
+    }
+    case Property::kVisible:
+      ::ShowWindow(hwnd_, !w.Visible() ? SW_HIDE : minimised ? SW_SHOWMINNOACTIVE : SW_SHOW);
+      break;
+    case Property::kWindowState:
+      // A hidden window keeps its state for when it is shown: minimising it
+      // now would bring it back on the taskbar.
+      if (::IsWindowVisible(hwnd_)) ::ShowWindow(hwnd_, minimised ? SW_MINIMIZE : SW_RESTORE);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- Layout and DPI --------------------------------------------------------
+
+RECT MainWindow::PixelRect(const TwipsRect& r) const {
+  return RECT{TwipsToPixels(r.left, dpi_), TwipsToPixels(r.top, dpi_),
+              TwipsToPixels(r.left + r.width, dpi_), TwipsToPixels(r.top + r.height, dpi_)};
+}
+
+void MainWindow::ApplyFont() {
+  for (const Binding& b : bindings_)
+    if (b.hwnd != nullptr)
+      ::SendMessageW(b.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+}
+
+void MainWindow::Layout() {
+  for (const Binding& b : bindings_) {
+    if (b.hwnd == nullptr) continue;
+    RECT r = PixelRect(b.control->Spec().rect);
+    if (b.control->Kind() == ControlKind::kComboBox)
+      r.bottom = r.top + (r.bottom - r.top) * kComboDropRows;
+    ::SetWindowPos(b.hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  dpi_ = dpi != 0 ? dpi : kBaseDpi;
+  // The controls still hold the old font until they are given the new one.
+  FontHandle old = std::exchange(font_, CreateDialogFont(dpi_));
+  ApplyFont();
+  const SIZE outer = OuterSizeForClient(TwipsToPixels(kClientWidthTwips, dpi_),
+                                        TwipsToPixels(kClientHeightTwips, dpi_), kWindowStyle,
+                                        kWindowExStyle, dpi_);
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+}
+
+// ---- Messages --------------------------------------------------------------
+
+LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+    OnTaskbarCreated();
+    return 0;
+  }
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return 0;
+    case WM_TIMER:
+      OnTimer(wParam);
+      return 0;
+    case WM_MOUSEMOVE:
+      OnTrayCallback(wParam, lParam);
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), wParam,
+                              lParam);
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_ACTIVATE:
+      OnActivate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_CLOSE:
+      OnClose();
+      return 0;
+    case WM_ENDSESSION:
+      if (wParam) form_->Form_QueryUnload();
+      return 0;
+    case WM_DESTROY:
+      for (const Binding& b : bindings_)
+        if (b.control->Kind() == ControlKind::kTimer)
+          ::KillTimer(hwnd_, static_cast<UINT_PTR>(b.id));
+      ::PostQuitMessage(0);
+      return 0;
+    default:
+      return Default(message, wParam, lParam);
+  }
+}
+
+void MainWindow::OnCommand(int id, int code, HWND control) {
+  Binding* b = Find(id);
+  if (b == nullptr) return;
+  Control& c = *b->control;
+  switch (c.Kind()) {
+    case ControlKind::kCommandButton:
+      if (code == BN_CLICKED && b->handler) (form_.get()->*b->handler)();
+      break;
+    case ControlKind::kMenuItem:
+      if (control == nullptr && b->handler) (form_.get()->*b->handler)();
+      break;
+    case ControlKind::kCheckBox:
+      if (code == BN_CLICKED) {
+        auto& check = static_cast<CheckBox&>(c);
+        check.SetValue(check.Value() == 1 ? 0 : 1);
+      }
+      break;
+    case ControlKind::kTextBox:
+      if (code == EN_CHANGE && !mirroring_) static_cast<TextBox&>(c).SetText(WindowText(b->hwnd));
+      break;
+    case ControlKind::kComboBox:
+      if (code == CBN_SELCHANGE)
+        static_cast<ComboBox&>(c).SetListIndex(
+            static_cast<int>(::SendMessageW(b->hwnd, CB_GETCURSEL, 0, 0)));
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::OnTimer(UINT_PTR id) {
+  Binding* b = Find(static_cast<int>(id));
+  if (b != nullptr && b->control->Kind() == ControlKind::kTimer && b->handler)
+    (form_.get()->*b->handler)();
+}
+
+// The tray icon calls back with WM_MOUSEMOVE and the mouse message in
+// lParam; ordinary moves over the window arrive here too and the form tells
+// them apart.
+void MainWindow::OnTrayCallback(WPARAM wParam, LPARAM lParam) {
+  const int button = ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
+                     ((wParam & MK_MBUTTON) ? 4 : 0);
+  const int shift = ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0);
+  const double twips = TwipsPerPixelX();
+  form_->Form_MouseMove(button, shift, GET_X_LPARAM(lParam) * twips, GET_Y_LPARAM(lParam) * twips);
+}
+
+void MainWindow::OnClose() {
+  form_->Form_QueryUnload();
+  ::DestroyWindow(hwnd_);
+}
+
+void MainWindow::OnPaint() {
+  PaintScope paint(hwnd_);
+  for (const Binding& b : bindings_) {
+    if (b.control->Kind() != ControlKind::kShape || !b.control->Visible()) continue;
+    const RECT r = PixelRect(b.control->Spec().rect);
+    BrushHandle fill(::CreateSolidBrush(ToColorRef(static_cast<Shape&>(*b.control).FillColour())));
+    ::FillRect(paint.Dc(), &r, fill.get());
+    ::FrameRect(paint.Dc(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  }
+}
+
+void MainWindow::OnActivate(bool active) {
+  // Bring the focus back to the control that had it, as a dialog does.
+  if (!active) {
+    HWND focus = ::GetFocus();
+    if (focus != nullptr && ::IsChild(hwnd_, focus)) lastFocus_ = focus;
+  } else if (lastFocus_ != nullptr && ::IsWindow(lastFocus_)) {
+    ::SetFocus(lastFocus_);
+  }
+}
+
+void MainWindow::OnTaskbarCreated() {
+  // Explorer restarted and forgot the icon: add the kept record back, with
+  // the picture and tip it last showed.
+  if (!form_->sysTray.trayIconShown) return;
+  NotifyIconDataA data = form_->sysTray.TrayIconData();
+  data.uFlags = kNifMessage | kNifIcon | kNifTip;
+  services_.shell.Shell_NotifyIconA(kNimAdd, data);
+}
+
+LRESULT MainWindow::OnCtlColorStatic(HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
+  const Binding* b = Find(control);
+  if (b != nullptr && b->control == &form_->txtOut) {
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+  }
+  if (b != nullptr && b->control->Kind() == ControlKind::kLabel) {
+    ::SetTextColor(dc, ToColorRef(static_cast<Label&>(*b->control).ForeColour()));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+  }
+  return Default(WM_CTLCOLORSTATIC, wParam, lParam);
+}
+
+MainWindow::Binding* MainWindow::Find(int id) {
+  auto it = std::find_if(bindings_.begin(), bindings_.end(),
+                         [id](const Binding& b) { return b.id == id; });
+  return it == bindings_.end() ? nullptr : &*it;
+}
+
+MainWindow::Binding* MainWindow::Find(HWND hwnd) {
+  if (hwnd == nullptr) return nullptr;
+  auto it = std::find_if(bindings_.begin(), bindings_.end(),
+                         [hwnd](const Binding& b) { return b.hwnd == hwnd; });
+  return it == bindings_.end() ? nullptr : &*it;
+}
+
+const MainWindow::Binding* MainWindow::Find(const Control& control) const {
+  auto it = std::find_if(bindings_.begin(), bindings_.end(),
+                         [&control](const Binding& b) { return b.control == &control; });
+  return it == bindings_.end() ? nullptr : &*it;
+}
+
+// ---- Toolkit ---------------------------------------------------------------
+
+int MainWindow::MessageBox(const std::string& text, const std::string& caption,
+                           std::uint32_t style) {
+  const std::string ansiText = services_.codePage.ToAnsi(text);
+  const std::string ansiCaption = services_.codePage.ToAnsi(caption);
+  return ::MessageBoxA(hwnd_, ansiText.c_str(), ansiCaption.c_str(), style);
+}
+
+// USER handles carry only 32 significant bits, also in a 64-bit process.
+std::uint32_t MainWindow::WindowHandle() { return static_cast<std::uint32_t>(AsNumber(hwnd_)); }
+
+std::uint32_t MainWindow::WindowIconHandle() {
+  return static_cast<std::uint32_t>(AsNumber(icons_.Get(form_->window.IconKey())));
+}
+
+void MainWindow::ShowTrayMenu() {
+  if (hwnd_ == nullptr || !trayMenu_) return;
+  POINT at{};
+  ::GetCursorPos(&at);
+  // Without the foreground the menu would not close when the user clicks
+  // elsewhere; the WM_NULL afterwards lets a second click on the icon work.
+  ::SetForegroundWindow(hwnd_);
+  ::TrackPopupMenu(trayMenu_.get(), 0, at.x, at.y, 0, hwnd_, nullptr);
+  ::PostMessageW(hwnd_, WM_NULL, 0, 0);
+}
+
+void MainWindow::FocusWindow() {
+  if (hwnd_ == nullptr) return;
+  ::SetForegroundWindow(hwnd_);
+  ::SetFocus(lastFocus_ != nullptr && ::IsWindow(lastFocus_) ? lastFocus_ : hwnd_);
+}
+
+void MainWindow::UnloadWindow() {
+  if (hwnd_ != nullptr) ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void MainWindow::EndProgram() {
+  ended_ = true;
+  ::PostQuitMessage(0);
+}
+
+}  // namespace quorrel::win32
