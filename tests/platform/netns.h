@@ -35,6 +35,25 @@ inline void ShOrThrow(const std::string& command) {
   if (Sh(command) != 0) throw std::runtime_error("command failed: " + command);
 }
 
+// Moves the calling thread into a fresh network namespace of its own, so that
+// what it lists holds only what the test makes; back to the original on exit.
+class PrivateNetns {
+ public:
+  PrivateNetns() : original_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+    if (original_ < 0 || ::unshare(CLONE_NEWNET) != 0)
+      throw std::runtime_error("cannot make a network namespace");
+  }
+  ~PrivateNetns() {
+    [[maybe_unused]] int rc = ::setns(original_, CLONE_NEWNET);
+    ::close(original_);
+  }
+  PrivateNetns(const PrivateNetns&) = delete;
+  PrivateNetns& operator=(const PrivateNetns&) = delete;
+
+ private:
+  int original_;
+};
+
 // A namespace joined to the test's own namespace by a veth pair:
 //   host side  <hostIf>  hostAddr/24   (in the namespace the test runs in)
 //   peer side  <peerIf>  peerAddr/24   (inside the namespace)

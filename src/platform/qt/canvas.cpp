@@ -1,24 +1,147 @@
 #include "platform/qt/canvas.h"
 
-namespace quorrel::qt {
+#include <QPainter>
+#include <QPolygon>
 
-// TODO(graph): drawing.
-ImageCanvas::ImageCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
+namespace quorrel::qt {
+namespace {
+
+constexpr GdiObject kStockBlackPen = 1;
+constexpr GdiObject kStockWhiteBrush = 2;
+constexpr GdiObject kFirstObject = 16;
+constexpr Colour kSystemColour = 0x80000000;
+constexpr Colour kSysWindowText = 8;
+
+// The fixed font of the graph area.
+constexpr char kFontFamily[] = "DejaVu Sans";
+constexpr int kFontPixels = 11;
+
+QColor ToQColor(Colour colour) {
+  if (colour & kSystemColour)  // system colours: window text is black, the rest of ours white
+    return (colour & 0xFF) == kSysWindowText ? QColor(Qt::black) : QColor(Qt::white);
+  return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+Qt::PenStyle PenStyle(int style) {
+  switch (style) {
+    case 1:
+      return Qt::DashLine;
+    case 2:
+      return Qt::DotLine;
+    case 3:
+      return Qt::DashDotLine;
+    case 4:
+      return Qt::DashDotDotLine;
+    case 5:  // PS_NULL
+      return Qt::NoPen;
+    default:
+      return Qt::SolidLine;
+  }
+}
+
+QPolygon ToPolygon(const Point* points, int count) {
+  QPolygon polygon(count);
+  for (int i = 0; i < count; ++i) polygon.setPoint(i, points[i].x, points[i].y);
+  return polygon;
+}
+
+}  // namespace
+
+ImageCanvas::ImageCanvas(int width, int height)
+    : image_(width, height, QImage::Format_RGB32),
+      nextObject_(kFirstObject),
+      selectedPen_(kStockBlackPen),
+      selectedBrush_(kStockWhiteBrush),
+      foreColour_(Qt::black) {
+  objects_[kStockBlackPen] = {true, true, Qt::SolidLine, 0, QColor(Qt::black)};
+  objects_[kStockWhiteBrush] = {false, true, Qt::SolidLine, 0, QColor(Qt::white)};
   image_.fill(Qt::white);
 }
+
 void ImageCanvas::Clear() { image_.fill(Qt::white); }
+
 void ImageCanvas::Refresh() {
   if (refresh_) refresh_();
 }
-void ImageCanvas::SetForeColour(Colour) {}
-int ImageCanvas::TextWidth(const std::string&) { return 0; }
-int ImageCanvas::TextHeight(const std::string&) { return 0; }
-GdiObject ImageCanvas::CreatePen(int, int, Colour) { return 0; }
-GdiObject ImageCanvas::CreateSolidBrush(Colour) { return 0; }
-GdiObject ImageCanvas::SelectObject(GdiObject) { return 0; }
-bool ImageCanvas::DeleteObject(GdiObject) { return false; }
-bool ImageCanvas::Polyline(const Point*, int) { return false; }
-bool ImageCanvas::Polygon(const Point*, int) { return false; }
-bool ImageCanvas::TextOutA(int, int, const char*, int) { return false; }
+
+void ImageCanvas::SetForeColour(Colour colour) { foreColour_ = ToQColor(colour); }
+
+const QFontMetrics& ImageCanvas::Metrics() {
+  if (!metrics_) {
+    font_.emplace(kFontFamily);
+    font_->setPixelSize(kFontPixels);
+    font_->setStyleHint(QFont::SansSerif);
+    metrics_.emplace(*font_);
+  }
+  return *metrics_;
+}
+
+int ImageCanvas::TextWidth(const std::string& text) {
+  return Metrics().horizontalAdvance(QString::fromStdString(text));
+}
+
+int ImageCanvas::TextHeight(const std::string&) { return Metrics().height(); }
+
+GdiObject ImageCanvas::CreatePen(int style, int width, Colour colour) {
+  const GdiObject handle = nextObject_++;
+  objects_[handle] = {true, false, PenStyle(style), width < 0 ? 0 : width, ToQColor(colour)};
+  return handle;
+}
+
+GdiObject ImageCanvas::CreateSolidBrush(Colour colour) {
+  const GdiObject handle = nextObject_++;
+  objects_[handle] = {false, false, Qt::SolidLine, 0, ToQColor(colour)};
+  return handle;
+}
+
+GdiObject ImageCanvas::SelectObject(GdiObject object) {
+  auto found = objects_.find(object);
+  if (found == objects_.end()) return 0;
+  GdiObject& slot = found->second.pen ? selectedPen_ : selectedBrush_;
+  const GdiObject previous = slot;
+  slot = object;
+  return previous;
+}
+
+bool ImageCanvas::DeleteObject(GdiObject object) {
+  auto found = objects_.find(object);
+  // As in GDI, a stock object or one still selected stays.
+  if (found == objects_.end() || found->second.stock || object == selectedPen_ ||
+      object == selectedBrush_)
+    return false;
+  objects_.erase(found);
+  return true;
+}
+
+bool ImageCanvas::Polyline(const Point* points, int count) {
+  if (!points || count < 2) return false;
+  const DrawObject& pen = objects_.at(selectedPen_);
+  QPainter painter(&image_);
+  painter.setPen(QPen(pen.colour, pen.width, pen.style));
+  painter.drawPolyline(ToPolygon(points, count));
+  return true;
+}
+
+bool ImageCanvas::Polygon(const Point* points, int count) {
+  if (!points || count < 2) return false;
+  const DrawObject& pen = objects_.at(selectedPen_);
+  const DrawObject& brush = objects_.at(selectedBrush_);
+  QPainter painter(&image_);
+  painter.setPen(QPen(pen.colour, pen.width, pen.style));
+  painter.setBrush(brush.colour);
+  painter.drawPolygon(ToPolygon(points, count));
+  return true;
+}
+
+bool ImageCanvas::TextOutA(int x, int y, const char* text, int length) {
+  if (!text || length < 0) return false;
+  const QFontMetrics& metrics = Metrics();
+  QPainter painter(&image_);
+  painter.setFont(*font_);
+  painter.setPen(foreColour_);
+  // GDI places the text cell's top-left corner at (x, y); Qt writes on the baseline.
+  painter.drawText(x, y + metrics.ascent(), QString::fromUtf8(text, length));
+  return true;
+}
 
 }  // namespace quorrel::qt

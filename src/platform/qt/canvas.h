@@ -1,12 +1,18 @@
 #pragma once
+#include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <functional>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/canvas.h"
 
 namespace quorrel::qt {
 
-// The graph area's persistent image; Refresh asks the widget to repaint.
+// The graph area's persistent image, drawn the GDI way: pens and brushes are
+// handles in a table, selected into the one drawing context and deleted by
+// their owner; Refresh asks the widget to repaint.
 class ImageCanvas : public Canvas {
  public:
   ImageCanvas(int width, int height);
@@ -28,9 +34,31 @@ class ImageCanvas : public Canvas {
   bool Polygon(const Point* points, int count) override;
   bool TextOutA(int x, int y, const char* text, int length) override;
 
+  // Pens and brushes created and not yet deleted, the stock ones not counted.
+  std::size_t LiveObjects() const { return objects_.size() - kStockObjects; }
+
  private:
+  struct DrawObject {
+    bool pen = true;
+    bool stock = false;
+    Qt::PenStyle style = Qt::SolidLine;
+    int width = 0;
+    QColor colour;
+  };
+  static constexpr std::size_t kStockObjects = 2;
+
+  const QFontMetrics& Metrics();
+
   QImage image_;
   std::function<void()> refresh_;
+  std::unordered_map<GdiObject, DrawObject> objects_;
+  GdiObject nextObject_;
+  GdiObject selectedPen_;
+  GdiObject selectedBrush_;
+  QColor foreColour_;
+  // Made on first use: a font needs the application object, which a canvas may predate.
+  std::optional<QFont> font_;
+  std::optional<QFontMetrics> metrics_;
 };
 
 }  // namespace quorrel::qt
