@@ -71,7 +71,7 @@ class Control {
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
-  const ControlSpec& Spec() const { return spec_; }
+  const ControlSpec& Layout() const { return spec_; }
   const char* Name() const { return spec_.name; }
   ControlKind Kind() const { return spec_.kind; }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/icmp.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/posix/icmp_channel.h"
 
 namespace quorrel::posix {
@@ -159,22 +160,6 @@ class Spawn {
   posix_spawnattr_t attributes_;
 };
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 class PingProgramChannel final : public EchoChannel {
  public:
   explicit PingProgramChannel(std::string program) : program_(std::move(program)) {}
@@ -227,8 +212,8 @@ EchoResult PingProgramChannel::Echo(std::uint32_t destination, std::span<const s
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return failed;
-  Fd readEnd(pipeFds[0]);
-  Fd writeEnd(pipeFds[1]);
+  UniqueFd readEnd(pipeFds[0]);
+  UniqueFd writeEnd(pipeFds[1]);
 
   std::vector<std::string> args = Arguments(destination, data, options, deadline);
   std::vector<char*> argv;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/posix/unique_fd.h"
+
 extern char** environ;
 
 namespace quorrel::posix {
@@ -33,22 +35,6 @@ constexpr std::array<std::string_view, 56> kShellWords = {
     "fc",      "fg",       "getopts",  "hash",   "jobs",  "kill",    "local",  "printf",
     "pwd",     "read",     "readonly", "return", "set",   "shift",   "test",   "times",
     "trap",    "true",     "type",     "ulimit", "umask", "unalias", "unset",  "wait"};
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int Get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // A monitor started with a closed standard stream gets descriptors 0..2 from
 // open() and pipe(); the children's dup2 onto 0..2 would then clobber them.

@@ -76,12 +76,12 @@ void MainWindow::BuildControls() {
   for (Control* control : form_->Controls()) {
     QWidget* widget = Build(*control);
     if (widget == nullptr) continue;
-    const TwipsRect& r = control->Spec().rect;
+    const TwipsRect& r = control->Layout().rect;
     widget->setGeometry(Px(r.left), Px(r.top), Px(r.width), Px(r.height));
     widget->setObjectName(control->Name());
     widgets_.insert(control->Name(), widget);
-    if (control->Spec().tabIndex >= 0) {
-      focusOrder.emplace_back(control->Spec().tabIndex, widget);
+    if (control->Layout().tabIndex >= 0) {
+      focusOrder.emplace_back(control->Layout().tabIndex, widget);
     } else {
       widget->setFocusPolicy(Qt::NoFocus);
     }
@@ -104,7 +104,7 @@ void MainWindow::BuildControls() {
 
 QWidget* MainWindow::Build(Control& control) {
   Form1& f = *form_;
-  const QString caption = QString::fromUtf8(control.Spec().caption);
+  const QString caption = QString::fromUtf8(control.Layout().caption);
   switch (control.Kind()) {
     case ControlKind::kCommandButton: {
       auto* b = new QPushButton(caption, this);

@@ -138,8 +138,8 @@ void MainWindow::BuildControls() {
   std::vector<std::size_t> order(bindings_.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-    const int ta = bindings_[a].control->Spec().tabIndex;
-    const int tb = bindings_[b].control->Spec().tabIndex;
+    const int ta = bindings_[a].control->Layout().tabIndex;
+    const int tb = bindings_[b].control->Layout().tabIndex;
     return (ta < 0 ? INT_MAX : ta) < (tb < 0 ? INT_MAX : tb);
   });
   for (std::size_t i : order) bindings_[i].hwnd = Build(bindings_[i]);
@@ -148,7 +148,7 @@ void MainWindow::BuildControls() {
 
 HWND MainWindow::Build(Binding& binding) {
   Control& control = *binding.control;
-  const ControlSpec& spec = control.Spec();
+  const ControlSpec& spec = control.Layout();
   RECT r = PixelRect(spec.rect);
   // The original rectangles overlap by a pixel here and there; siblings must
   // not paint over each other there.
@@ -266,7 +266,7 @@ void MainWindow::Mirror(const Binding& b, Property property) {
     case Property::kVisible:
       if (b.hwnd != nullptr) ::ShowWindow(b.hwnd, c.Visible() ? SW_SHOWNA : SW_HIDE);
       if (c.Kind() == ControlKind::kShape) {
-        const RECT r = PixelRect(c.Spec().rect);
+        const RECT r = PixelRect(c.Layout().rect);
         ::InvalidateRect(hwnd_, &r, TRUE);
       }
       break;
@@ -289,7 +289,7 @@ void MainWindow::Mirror(const Binding& b, Property property) {
       break;
     case Property::kFillColour:
       if (c.Kind() == ControlKind::kShape) {
-        const RECT r = PixelRect(c.Spec().rect);
+        const RECT r = PixelRect(c.Layout().rect);
         ::InvalidateRect(hwnd_, &r, FALSE);
       }
       break;
@@ -381,7 +381,7 @@ void MainWindow::ApplyFont() {
 void MainWindow::Layout() {
   for (const Binding& b : bindings_) {
     if (b.hwnd == nullptr) continue;
-    RECT r = PixelRect(b.control->Spec().rect);
+    RECT r = PixelRect(b.control->Layout().rect);
     if (b.control->Kind() == ControlKind::kComboBox)
       r.bottom = r.top + (r.bottom - r.top) * kComboDropRows;
     ::SetWindowPos(b.hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
@@ -505,7 +505,7 @@ void MainWindow::OnPaint() {
   PaintScope paint(hwnd_);
   for (const Binding& b : bindings_) {
     if (b.control->Kind() != ControlKind::kShape || !b.control->Visible()) continue;
-    const RECT r = PixelRect(b.control->Spec().rect);
+    const RECT r = PixelRect(b.control->Layout().rect);
     BrushHandle fill(::CreateSolidBrush(ToColorRef(static_cast<Shape&>(*b.control).FillColour())));
     ::FillRect(paint.Dc(), &r, fill.get());
     ::FrameRect(paint.Dc(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
