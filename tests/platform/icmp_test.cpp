@@ -260,7 +260,9 @@ std::vector<std::uint8_t> ErrorAbout(std::uint8_t type, std::uint8_t code, const
 
 TEST(IcmpPacket, RawReplyCountsOnlyWhenItIsOursAndWhole) {
   EchoMatch match{0x1234, 7, Addr("10.9.0.2")};
-  ParsedPacket ok = ParseRawPacket(IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 7)), match);
+  // The parsed data points into the packet, which must outlive it.
+  const std::vector<std::uint8_t> packet = IpPacket("10.9.0.2", "10.9.0.1", Reply(0x1234, 7));
+  ParsedPacket ok = ParseRawPacket(packet, match);
   ASSERT_EQ(ok.kind, PacketKind::kReply);
   EXPECT_EQ(ok.from, Addr("10.9.0.2"));
   EXPECT_EQ(ok.ttl, 61);

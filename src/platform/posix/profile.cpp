@@ -156,7 +156,7 @@ std::size_t FindKey(const std::vector<std::string>& lines, const SectionRange& r
 
 std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size) {
   std::size_t n = std::min<std::size_t>(text.size(), size - 1);
-  std::memcpy(buffer, text.data(), n);
+  if (n > 0) std::memcpy(buffer, text.data(), n);  // an empty view may hold no pointer
   buffer[n] = '\0';
   return static_cast<std::uint32_t>(n);
 }
