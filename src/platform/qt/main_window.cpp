@@ -61,6 +61,12 @@ MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
                                            canvas_});
   setWindowTitle(QString::fromUtf8(form_->window.Caption().c_str()));
   setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
+  // The layout is measured for an 8-point dialog font of Arial's width; the
+  // desktop's usual 10-point font would cut the captions short.
+  QFont dialogFont = font();
+  dialogFont.setFamilies({"Liberation Sans", "Arial", "Nimbus Sans", dialogFont.family()});
+  dialogFont.setPixelSize(11);
+  setFont(dialogFont);
   BuildControls();
   BuildMenu();
   BindWindow();
