@@ -22,9 +22,9 @@ namespace {
 constexpr int kGraphWidth = 509;
 constexpr int kGraphHeight = 61;
 
-const ControlSpec kDsSpec{"lblDS", ControlKind::kLabel, "Downstream:", {}, -1};
-const ControlSpec kUsSpec{"lblUS", ControlKind::kLabel, "Upstream:", {}, -1};
-const ControlSpec kListSpec{"cboConnections", ControlKind::kComboBox, "", {}, -1};
+const ControlLayout kDsSpec{"lblDS", ControlKind::kLabel, "Downstream:", {}, -1};
+const ControlLayout kUsSpec{"lblUS", ControlKind::kLabel, "Upstream:", {}, -1};
+const ControlLayout kListSpec{"cboConnections", ControlKind::kComboBox, "", {}, -1};
 
 // Fonts need an application object; offscreen unless told otherwise.
 void EnsureApplication() {

@@ -47,7 +47,7 @@ struct TwipsRect {
   int height = 0;
 };
 
-struct ControlSpec {
+struct ControlLayout {
   const char* name;
   ControlKind kind;
   const char* caption;  // initial caption or text; "" for none
@@ -66,14 +66,14 @@ class Control {
  public:
   using Observer = std::function<void(Control&, Property)>;
 
-  explicit Control(const ControlSpec& spec) : spec_(spec), text_(spec.caption) {}
+  explicit Control(const ControlLayout& layout) : layout_(layout), text_(layout.caption) {}
   virtual ~Control() = default;
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
-  const ControlSpec& Layout() const { return spec_; }
-  const char* Name() const { return spec_.name; }
-  ControlKind Kind() const { return spec_.kind; }
+  const ControlLayout& Layout() const { return layout_; }
+  const char* Name() const { return layout_.name; }
+  ControlKind Kind() const { return layout_.kind; }
 
   void SetObserver(Observer observer) { observer_ = std::move(observer); }
 
@@ -93,7 +93,7 @@ class Control {
     if (observer_) observer_(*this, property);
   }
 
-  const ControlSpec& spec_;
+  const ControlLayout& layout_;
   std::string text_;
   bool enabled_ = true;
   bool visible_ = true;
@@ -211,7 +211,7 @@ class ImageList : public Control {
 
 class Timer : public Control {
  public:
-  explicit Timer(const ControlSpec& spec) : Control(spec) { enabled_ = false; }
+  explicit Timer(const ControlLayout& layout) : Control(layout) { enabled_ = false; }
   int Interval() const { return 1000; }
 };
 

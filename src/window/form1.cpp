@@ -8,7 +8,7 @@
 namespace quorrel {
 namespace {
 
-const ControlSpec kFormSpec{"Form1", ControlKind::kLabel, kWindowCaption,
+const ControlLayout kFormSpec{"Form1", ControlKind::kLabel, kWindowCaption,
                             {0, 0, kClientWidthTwips, kClientHeightTwips}, -1};
 
 constexpr char kMsgStarted[] = "Monitoring started";
@@ -37,7 +37,7 @@ std::int16_t IntervalFromText(const std::string& text) {
   return static_cast<std::int16_t>(RoundClamped(Val(text), -32768, kMaxPingInterval));
 }
 
-#define QUORREL_CONTROL(name) name(SpecOf(#name))
+#define QUORREL_CONTROL(name) name(LayoutOf(#name))
 
 Form1::Form1(const Services& services)
     : QUORREL_CONTROL(cmdRunFix),

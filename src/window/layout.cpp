@@ -9,7 +9,7 @@ namespace {
 
 using K = ControlKind;
 
-constexpr ControlSpec kControls[] = {
+constexpr ControlLayout kControls[] = {
     {"cmdRunFix", K::kCommandButton, "Run Fix", {120, 6240, 1695, 375}, 11},
     {"txtFix", K::kTextBox, "C:\\Quorrel\\quick_opt.bat", {960, 5880, 6855, 285}, 10},
     {"chkSaveLog", K::kCheckBox, "Save log on exit", {5280, 480, 1575, 195}, 9},
@@ -38,7 +38,7 @@ constexpr ControlSpec kControls[] = {
     {"Label1", K::kLabel, "Interval in seconds:", {2880, 120, 1455, 375}, -1},
 };
 
-constexpr ControlSpec kMenu[] = {
+constexpr ControlLayout kMenu[] = {
     {"mnSysTray", K::kMenuItem, "System Tray", {}, -1},
     {"mnRestore", K::kMenuItem, "Restore", {}, -1},
     {"mnSep1", K::kMenuItem, "-", {}, -1},
@@ -49,10 +49,10 @@ constexpr ControlSpec kMenu[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable() { return kControls; }
-std::span<const ControlSpec> MenuTable() { return kMenu; }
+std::span<const ControlLayout> ControlTable() { return kControls; }
+std::span<const ControlLayout> MenuTable() { return kMenu; }
 
-const ControlSpec& SpecOf(const char* name) {
+const ControlLayout& LayoutOf(const char* name) {
   for (const auto& s : kControls)
     if (std::strcmp(s.name, name) == 0) return s;
   for (const auto& s : kMenu)

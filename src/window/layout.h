@@ -13,10 +13,10 @@ inline constexpr int kClientHeightTwips = 6735;
 inline constexpr int kTwipsPerPixelAt96Dpi = 15;
 
 // Every control in its order on the window, then the tray menu's entries.
-std::span<const ControlSpec> ControlTable();
-std::span<const ControlSpec> MenuTable();
+std::span<const ControlLayout> ControlTable();
+std::span<const ControlLayout> MenuTable();
 
-// The spec of the named control or menu entry; throws std::out_of_range.
-const ControlSpec& SpecOf(const char* name);
+// The layout of the named control or menu entry; throws std::out_of_range.
+const ControlLayout& LayoutOf(const char* name);
 
 }  // namespace quorrel

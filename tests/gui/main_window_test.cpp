@@ -52,16 +52,16 @@ TEST_F(MainWindowTest, OpensStoppedWithEveryControlInPlace) {
   EXPECT_EQ(window.windowTitle(), "Quorrel by Vandrel");
   EXPECT_EQ(window.size(), QSize(526, 449));  // 7890 x 6735 twips
 
-  for (const ControlSpec& spec : ControlTable()) {
-    QWidget* w = window.WidgetOf(spec.name);
-    if (spec.kind == ControlKind::kTimer || spec.kind == ControlKind::kImageList) {
-      EXPECT_EQ(w, nullptr) << spec.name;
+  for (const ControlLayout& layout : ControlTable()) {
+    QWidget* w = window.WidgetOf(layout.name);
+    if (layout.kind == ControlKind::kTimer || layout.kind == ControlKind::kImageList) {
+      EXPECT_EQ(w, nullptr) << layout.name;
       continue;
     }
-    ASSERT_NE(w, nullptr) << spec.name;
-    const QRect expected(spec.rect.left / 15, spec.rect.top / 15, spec.rect.width / 15,
-                         spec.rect.height / 15);
-    EXPECT_EQ(w->geometry(), expected) << spec.name;
+    ASSERT_NE(w, nullptr) << layout.name;
+    const QRect expected(layout.rect.left / 15, layout.rect.top / 15, layout.rect.width / 15,
+                         layout.rect.height / 15);
+    EXPECT_EQ(w->geometry(), expected) << layout.name;
   }
   auto* toggle = qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"));
   EXPECT_EQ(toggle->text(), "&Start");

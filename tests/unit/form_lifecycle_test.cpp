@@ -19,23 +19,23 @@ TEST(AddBackslash, AddsOneOnlyWhenMissing) {
 TEST(ControlTable, HoldsEveryControlOnceWithAFocusOrderWithoutGaps) {
   std::set<std::string> names;
   std::set<int> tabs;
-  for (const auto& spec : ControlTable()) {
-    EXPECT_TRUE(names.insert(spec.name).second) << spec.name;
-    if (spec.tabIndex >= 0) {
-      EXPECT_TRUE(tabs.insert(spec.tabIndex).second) << spec.name;
+  for (const auto& layout : ControlTable()) {
+    EXPECT_TRUE(names.insert(layout.name).second) << layout.name;
+    if (layout.tabIndex >= 0) {
+      EXPECT_TRUE(tabs.insert(layout.tabIndex).second) << layout.name;
     }
-    if (spec.kind != ControlKind::kTimer && spec.kind != ControlKind::kImageList) {
-      EXPECT_GT(spec.rect.width, 0) << spec.name;
-      EXPECT_LE(spec.rect.left + spec.rect.width, kClientWidthTwips) << spec.name;
-      EXPECT_LE(spec.rect.top + spec.rect.height, kClientHeightTwips) << spec.name;
+    if (layout.kind != ControlKind::kTimer && layout.kind != ControlKind::kImageList) {
+      EXPECT_GT(layout.rect.width, 0) << layout.name;
+      EXPECT_LE(layout.rect.left + layout.rect.width, kClientWidthTwips) << layout.name;
+      EXPECT_LE(layout.rect.top + layout.rect.height, kClientHeightTwips) << layout.name;
     }
   }
   EXPECT_EQ(names.size(), 26u);
   EXPECT_EQ(tabs.size(), 12u);
   EXPECT_EQ(*tabs.rbegin(), 11);
-  EXPECT_EQ(SpecOf("txtInterval").tabIndex, 0);
-  EXPECT_EQ(SpecOf("cmdRunFix").tabIndex, 11);
-  EXPECT_THROW(SpecOf("cmdNothing"), std::out_of_range);
+  EXPECT_EQ(LayoutOf("txtInterval").tabIndex, 0);
+  EXPECT_EQ(LayoutOf("cmdRunFix").tabIndex, 11);
+  EXPECT_THROW(LayoutOf("cmdNothing"), std::out_of_range);
 }
 
 TEST_F(FormTest, FirstRunWithoutSettingsStartsEmptyAndStopped) {

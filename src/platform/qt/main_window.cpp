@@ -52,7 +52,7 @@ class GraphView : public QWidget {
 
 MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
     : QWidget(parent),
-      canvas_(Px(SpecOf("picGraph").rect.width) - 4, Px(SpecOf("picGraph").rect.height) - 4),
+      canvas_(Px(LayoutOf("picGraph").rect.width) - 4, Px(LayoutOf("picGraph").rect.height) - 4),
       tray_([this](int code) {
         form_->Form_MouseMove(0, 0, code * TwipsPerPixelX(), 0);
       }) {

@@ -148,12 +148,12 @@ void MainWindow::BuildControls() {
 
 HWND MainWindow::Build(Binding& binding) {
   Control& control = *binding.control;
-  const ControlSpec& spec = control.Layout();
-  RECT r = PixelRect(spec.rect);
+  const ControlLayout& layout = control.Layout();
+  RECT r = PixelRect(layout.rect);
   // The original rectangles overlap by a pixel here and there; siblings must
   // not paint over each other there.
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (control.Visible() ? WS_VISIBLE : 0) |
-                (spec.tabIndex >= 0 ? WS_TABSTOP : 0);
+                (layout.tabIndex >= 0 ? WS_TABSTOP : 0);
   DWORD exStyle = 0;
   const wchar_t* className = nullptr;
   switch (control.Kind()) {
@@ -194,7 +194,7 @@ HWND MainWindow::Build(Binding& binding) {
     wideClass = WideFromUtf8(ClassOf(control.Kind()));
     className = wideClass.c_str();
   }
-  const std::wstring caption = WideFromUtf8(spec.caption);
+  const std::wstring caption = WideFromUtf8(layout.caption);
   HWND hwnd = ::CreateWindowExW(
       exStyle, className, caption.c_str(), style, r.left, r.top, r.right - r.left, r.bottom - r.top,
       hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(binding.id)), instance_, nullptr);
