@@ -46,32 +46,6 @@ constexpr std::uint32_t kOperDisconnected = 2;
 constexpr std::uint32_t kOperConnecting = 3;
 constexpr std::uint32_t kOperOperational = 5;
 
-// MIB_IFROW offsets.
-constexpr std::size_t kRowName = 0;
-constexpr std::size_t kRowNameUnits = 256;
-constexpr std::size_t kRowIndex = 512;
-constexpr std::size_t kRowType = 516;
-constexpr std::size_t kRowMtu = 520;
-constexpr std::size_t kRowSpeed = 524;
-constexpr std::size_t kRowPhysAddrLen = 528;
-constexpr std::size_t kRowPhysAddr = 532;
-constexpr std::size_t kRowPhysAddrBytes = 8;
-constexpr std::size_t kRowAdminStatus = 540;
-constexpr std::size_t kRowOperStatus = 544;
-constexpr std::size_t kRowInOctets = 552;
-constexpr std::size_t kRowInUcastPkts = 556;
-constexpr std::size_t kRowInNUcastPkts = 560;
-constexpr std::size_t kRowInDiscards = 564;
-constexpr std::size_t kRowInErrors = 568;
-constexpr std::size_t kRowInUnknownProtos = 572;
-constexpr std::size_t kRowOutOctets = 576;
-constexpr std::size_t kRowOutUcastPkts = 580;
-constexpr std::size_t kRowOutDiscards = 588;
-constexpr std::size_t kRowOutErrors = 592;
-constexpr std::size_t kRowDescrLen = 600;
-constexpr std::size_t kRowDescr = 604;
-constexpr std::size_t kRowDescrBytes = 256;
-
 void Put32(std::byte* p, std::uint64_t value) {
   // The low 32 bits, as the platform's counters wrap.
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::byte>(value >> (8 * i));
@@ -234,7 +208,7 @@ bool NetlinkIfTable::Dump(bool stats, OnLink&& onLink) {
 void NetlinkIfTable::FillRow(std::byte* row, const Link& link) {
   std::memset(row, 0, kIfRowSize);
   const ifinfomsg& info = *link.info;
-  Put32(row + kRowIndex, static_cast<std::uint32_t>(info.ifi_index));
+  Put32(row + ifrow::kIndex, static_cast<std::uint32_t>(info.ifi_index));
 
   const Probe& probe = ProbeDevice(link);
   std::uint32_t type = kIfTypeOther;
@@ -257,40 +231,40 @@ void NetlinkIfTable::FillRow(std::byte* row, const Link& link) {
       type = kIfTypeTunnel;
       break;
   }
-  Put32(row + kRowType, type);
-  Put32(row + kRowMtu, link.mtu);
+  Put32(row + ifrow::kType, type);
+  Put32(row + ifrow::kMtu, link.mtu);
 
-  Put32(row + kRowSpeed, probe.speed);
-  const std::size_t addressLength = std::min(link.address.size, kRowPhysAddrBytes);
-  Put32(row + kRowPhysAddrLen, addressLength);
-  if (addressLength) std::memcpy(row + kRowPhysAddr, link.address.data, addressLength);
-  Put32(row + kRowAdminStatus, (info.ifi_flags & IFF_UP) ? 1 : 2);
-  Put32(row + kRowOperStatus, OperStatus(link.operState, info.ifi_flags));
+  Put32(row + ifrow::kSpeed, probe.speed);
+  const std::size_t addressLength = std::min(link.address.size, ifrow::kPhysAddrBytes);
+  Put32(row + ifrow::kPhysAddrLen, addressLength);
+  if (addressLength) std::memcpy(row + ifrow::kPhysAddr, link.address.data, addressLength);
+  Put32(row + ifrow::kAdminStatus, (info.ifi_flags & IFF_UP) ? 1 : 2);
+  Put32(row + ifrow::kOperStatus, OperStatus(link.operState, info.ifi_flags));
 
   const rtnl_link_stats64& s = link.stats;
-  Put32(row + kRowInOctets, s.rx_bytes);
-  Put32(row + kRowInUcastPkts, s.rx_packets - std::min(s.multicast, s.rx_packets));
-  Put32(row + kRowInNUcastPkts, s.multicast);
-  Put32(row + kRowInDiscards, s.rx_dropped);
-  Put32(row + kRowInErrors, s.rx_errors);
-  Put32(row + kRowInUnknownProtos, s.rx_nohandler);
-  Put32(row + kRowOutOctets, s.tx_bytes);
-  Put32(row + kRowOutUcastPkts, s.tx_packets);
-  Put32(row + kRowOutDiscards, s.tx_dropped);
-  Put32(row + kRowOutErrors, s.tx_errors);
+  Put32(row + ifrow::kInOctets, s.rx_bytes);
+  Put32(row + ifrow::kInUcastPkts, s.rx_packets - std::min(s.multicast, s.rx_packets));
+  Put32(row + ifrow::kInNUcastPkts, s.multicast);
+  Put32(row + ifrow::kInDiscards, s.rx_dropped);
+  Put32(row + ifrow::kInErrors, s.rx_errors);
+  Put32(row + ifrow::kInUnknownProtos, s.rx_nohandler);
+  Put32(row + ifrow::kOutOctets, s.tx_bytes);
+  Put32(row + ifrow::kOutUcastPkts, s.tx_packets);
+  Put32(row + ifrow::kOutDiscards, s.tx_dropped);
+  Put32(row + ifrow::kOutErrors, s.tx_errors);
 
   const std::u16string wide = Utf8ToUtf16(link.name);
-  const std::size_t units = std::min(wide.size(), kRowNameUnits - 1);
+  const std::size_t units = std::min(wide.size(), ifrow::kNameUnits - 1);
   for (std::size_t i = 0; i < units; ++i) {
-    row[kRowName + 2 * i] = static_cast<std::byte>(wide[i] & 0xFF);
-    row[kRowName + 2 * i + 1] = static_cast<std::byte>(wide[i] >> 8);
+    row[ifrow::kName + 2 * i] = static_cast<std::byte>(wide[i] & 0xFF);
+    row[ifrow::kName + 2 * i + 1] = static_cast<std::byte>(wide[i] >> 8);
   }
 
   // The row keeps a terminating NUL that its length does not count.
   const std::string_view descr =
-      CutUtf8(link.alias.empty() ? link.name : link.alias, kRowDescrBytes - 1);
-  std::memcpy(row + kRowDescr, descr.data(), descr.size());
-  Put32(row + kRowDescrLen, CharacterCount(descr));
+      CutUtf8(link.alias.empty() ? link.name : link.alias, ifrow::kDescrBytes - 1);
+  std::memcpy(row + ifrow::kDescr, descr.data(), descr.size());
+  Put32(row + ifrow::kDescrLen, CharacterCount(descr));
 }
 
 const NetlinkIfTable::Probe& NetlinkIfTable::ProbeDevice(const Link& link) {
@@ -391,7 +365,7 @@ std::uint32_t NetlinkIfTable::GetIfTable(std::byte* table, std::uint32_t& size, 
     std::vector<std::size_t> order(count);
     for (std::size_t i = 0; i < count; ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return Get32(&copy[a * kIfRowSize + kRowIndex]) < Get32(&copy[b * kIfRowSize + kRowIndex]);
+      return Get32(&copy[a * kIfRowSize + ifrow::kIndex]) < Get32(&copy[b * kIfRowSize + ifrow::kIndex]);
     });
     for (std::size_t i = 0; i < count; ++i)
       std::memcpy(rows + i * kIfRowSize, &copy[order[i] * kIfRowSize], kIfRowSize);
