@@ -86,7 +86,8 @@ std::shared_ptr<CInterface> InterfaceFromRow(const std::byte* row, CodePage& cod
   entry->SetInterfaceType(I32(row + ifrow::kType));
   entry->SetMaximumTransmissionUnit(I32(row + ifrow::kMtu));
   entry->SetSpeed(I32(row + ifrow::kSpeed));
-  entry->SetAdapterAddress(AdapterAddressText(row + ifrow::kPhysAddr, U32(row + ifrow::kPhysAddrLen)));
+  entry->SetAdapterAddress(
+      AdapterAddressText(row + ifrow::kPhysAddr, U32(row + ifrow::kPhysAddrLen)));
   entry->SetAdminStatus(I32(row + ifrow::kAdminStatus));
   entry->SetOperationalStatus(I32(row + ifrow::kOperStatus));
   // The row counts hundredths of a second since system start; with no start
@@ -105,7 +106,8 @@ std::shared_ptr<CInterface> InterfaceFromRow(const std::byte* row, CodePage& cod
   entry->SetDiscardedOutgoingPackets(I32(row + ifrow::kOutDiscards));
   entry->SetOutgoingErrors(I32(row + ifrow::kOutErrors));
   entry->SetOutputQueueLength(I32(row + ifrow::kOutQLen));
-  entry->SetInterfaceDescription(DescriptionText(row + ifrow::kDescr, U32(row + ifrow::kDescrLen), codePage));
+  entry->SetInterfaceDescription(
+      DescriptionText(row + ifrow::kDescr, U32(row + ifrow::kDescrLen), codePage));
   return entry;
 }
 

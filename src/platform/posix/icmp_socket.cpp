@@ -37,6 +37,28 @@ void SetIntOption(int fd, int level, int name, int value) {
   ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
+// One recvmsg: the data into the caller's buffer, the sender, and up to
+// `kControlSize` bytes of control messages.
+template <std::size_t kControlSize>
+struct Message {
+  Message(void* data, std::size_t size) : iov{data, size} {
+    msg.msg_name = &peer;
+    msg.msg_namelen = sizeof peer;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+  }
+  Message(const Message&) = delete;  // msg points into the object itself
+  Message& operator=(const Message&) = delete;
+  ssize_t Receive(int fd, int flags) { return ::recvmsg(fd, &msg, flags); }
+
+  alignas(cmsghdr) char control[kControlSize];
+  sockaddr_in peer{};
+  iovec iov;
+  msghdr msg{};
+};
+
 class SocketChannel final : public EchoChannel {
  public:
   SocketChannel(int fd, bool raw)
@@ -126,17 +148,9 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
 bool SocketChannel::ReadErrorQueue(const EchoMatch& match, EchoResult& result) {
   for (;;) {
     std::uint8_t payload[kErrorPayloadSize];
-    alignas(cmsghdr) char control[512];
-    sockaddr_in peer{};
-    iovec iov{payload, sizeof payload};
-    msghdr msg{};
-    msg.msg_name = &peer;
-    msg.msg_namelen = sizeof peer;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    Message<512> message(payload, sizeof payload);
+    msghdr& msg = message.msg;
+    ssize_t n = message.Receive(fd_, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
       // An error with nothing queued still marks the socket; clear it so the
@@ -179,17 +193,9 @@ bool SocketChannel::ReadPackets(const EchoMatch& match, EchoResult& result) {
 }
 
 bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained) {
-  alignas(cmsghdr) char control[128];
-  sockaddr_in peer{};
-  iovec iov{buffer_.data(), buffer_.size()};
-  msghdr msg{};
-  msg.msg_name = &peer;
-  msg.msg_namelen = sizeof peer;
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+  Message<128> message(buffer_.data(), buffer_.size());
+  msghdr& msg = message.msg;
+  ssize_t n = message.Receive(fd_, MSG_DONTWAIT);
   if (n < 0) {
     if (errno == EINTR) return false;
     drained = true;
@@ -202,7 +208,7 @@ bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bo
       raw_ ? ParseRawPacket(received, match) : ParseDatagramMessage(received, match);
   if (parsed.kind == PacketKind::kIgnored) return false;
   if (!raw_) {
-    parsed.from = peer.sin_addr.s_addr;
+    parsed.from = message.peer.sin_addr.s_addr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level != SOL_IP) continue;
       if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {

@@ -365,7 +365,8 @@ std::uint32_t NetlinkIfTable::GetIfTable(std::byte* table, std::uint32_t& size, 
     std::vector<std::size_t> order(count);
     for (std::size_t i = 0; i < count; ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return Get32(&copy[a * kIfRowSize + ifrow::kIndex]) < Get32(&copy[b * kIfRowSize + ifrow::kIndex]);
+      return Get32(&copy[a * kIfRowSize + ifrow::kIndex]) <
+             Get32(&copy[b * kIfRowSize + ifrow::kIndex]);
     });
     for (std::size_t i = 0; i < count; ++i)
       std::memcpy(rows + i * kIfRowSize, &copy[order[i] * kIfRowSize], kIfRowSize);
