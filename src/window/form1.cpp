@@ -96,6 +96,18 @@ std::vector<MenuItem*> Form1::MenuItems() {
   return {&mnSysTray, &mnRestore, &mnSep1, &mnToggle, &mnSep2, &mnClose};
 }
 
+Form1::Handler Form1::EventHandlerOf(const Control& control) const {
+  if (&control == &cmdToggle) return &Form1::cmdToggle_Click;
+  if (&control == &cmdRunFix) return &Form1::cmdRunFix_Click;
+  if (&control == &cmdSysTray) return &Form1::cmdSysTray_Click;
+  if (&control == &tmrPing) return &Form1::tmrPing_Timer;
+  if (&control == &tmrBandwidth) return &Form1::tmrBandwidth_Timer;
+  if (&control == &mnRestore) return &Form1::mnRestore_Click;
+  if (&control == &mnToggle) return &Form1::mnToggle_Click;
+  if (&control == &mnClose) return &Form1::mnClose_Click;
+  return nullptr;
+}
+
 // Where Settings.ini and pinglog.txt live: beside the program, or in the
 // per-user folder when the program's folder cannot be written.
 std::string Form1::DataFolder() {

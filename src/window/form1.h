@@ -107,6 +107,11 @@ class Form1 {
   std::vector<Control*> Controls();
   std::vector<MenuItem*> MenuItems();
 
+  // The handler a face calls when `control` is clicked (a button or a menu
+  // entry) or fires (a timer); null for controls that raise no such event.
+  using Handler = void (Form1::*)();
+  Handler EventHandlerOf(const Control& control) const;
+
   // Window fields.
   std::string appFolder;
   std::string settingsPath;

@@ -190,6 +190,30 @@ TEST_F(FormTest, CloseFromTheMenuUnloadsThenEnds) {
   EXPECT_EQ(fake.profile.writes.size(), 5u);
 }
 
+TEST_F(FormTest, EveryClickableOrTimedControlHasItsHandler) {
+  SetOption("Interval", "5");
+  Form1& f = Load();
+  // Each handler found by the faces must do its own control's job.
+  (f.*f.EventHandlerOf(f.cmdToggle))();
+  EXPECT_TRUE(f.tmrPing.Enabled());
+  (f.*f.EventHandlerOf(f.tmrPing))();
+  EXPECT_EQ(f.tickCount, 1);
+  (f.*f.EventHandlerOf(f.mnToggle))();
+  EXPECT_FALSE(f.tmrPing.Enabled());
+  (f.*f.EventHandlerOf(f.cmdRunFix))();
+  EXPECT_EQ(LogMessages().back(), "Run Fix could not start the command: no command given");
+  (f.*f.EventHandlerOf(f.cmdSysTray))();
+  EXPECT_EQ(fake.shell.calls.size(), 1u);
+  (f.*f.EventHandlerOf(f.mnRestore))();
+  EXPECT_EQ(fake.shell.calls.size(), 2u);
+  EXPECT_NE(f.EventHandlerOf(f.tmrBandwidth), nullptr);
+  (f.*f.EventHandlerOf(f.mnClose))();
+  EXPECT_TRUE(f.Unloaded());
+  for (Control* c : {static_cast<Control*>(&f.txtIP), static_cast<Control*>(&f.lblDS),
+                     static_cast<Control*>(&f.mnSep1), static_cast<Control*>(&f.chkChanges)})
+    EXPECT_EQ(f.EventHandlerOf(*c), nullptr) << c->Name();
+}
+
 TEST_F(FormTest, FailedSettingsWritesDoNotStopTheShutdown) {
   fake.profile.failWrites = true;
   Form1& f = Load();

@@ -70,7 +70,7 @@ app_pid=$!
 started=$(date +%s)
 
 # A fresh prefix takes a while on first start.
-window=$(timeout 180 xdotool search --sync --name '^Quorrel by Vandrel$' | head -n 1)
+window=$(timeout 180 xdotool search --sync --onlyvisible --name '^Quorrel by Vandrel$' | head -n 1)
 [ -n "$window" ] || fail "the window did not appear: $(tail -n 5 "$work/wine.log")"
 echo "window $window appeared after $(($(date +%s) - started)) s"
 sleep 2
@@ -87,8 +87,9 @@ xdotool click 1
 clicked=$(date +%s)
 echo "clicked &Start at $cx,$cy"
 
-# Interval 1: a ping every 2 s; eight seconds give at least three.
-sleep 8
+# Interval 1: a ping every 2 s; ten seconds give at least three, with room
+# for a loaded machine.
+sleep 10
 shot="$artefacts/e2e-screenshot.png"
 if command -v import >/dev/null 2>&1; then
   import -window root "$shot" && echo "screenshot $shot"

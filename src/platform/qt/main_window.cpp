@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <algorithm>
-#include <map>
 
 #include "platform/qt/icons.h"
 #include "window/state_pictures.h"
@@ -114,11 +113,7 @@ QWidget* MainWindow::Build(Control& control) {
   switch (control.Kind()) {
     case ControlKind::kCommandButton: {
       auto* b = new QPushButton(caption, this);
-      static const std::map<std::string, void (Form1::*)()> kClicks = {
-          {"cmdToggle", &Form1::cmdToggle_Click},
-          {"cmdRunFix", &Form1::cmdRunFix_Click},
-          {"cmdSysTray", &Form1::cmdSysTray_Click}};
-      auto handler = kClicks.at(control.Name());
+      Form1::Handler handler = f.EventHandlerOf(control);
       connect(b, &QPushButton::clicked, this, [&f, handler] { (f.*handler)(); });
       return b;
     }
@@ -174,8 +169,7 @@ QWidget* MainWindow::Build(Control& control) {
     case ControlKind::kTimer: {
       auto* timer = new QTimer(this);
       timer->setInterval(static_cast<Timer&>(control).Interval());
-      void (Form1::*handler)() = &control == &f.tmrPing ? &Form1::tmrPing_Timer
-                                                        : &Form1::tmrBandwidth_Timer;
+      Form1::Handler handler = f.EventHandlerOf(control);
       connect(timer, &QTimer::timeout, this, [&f, handler] { (f.*handler)(); });
       timers_.insert(control.Name(), timer);
       control.SetObserver([timer](Control& c, Property p) {
@@ -266,10 +260,6 @@ void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
 
 void MainWindow::BuildMenu() {
   Form1& f = *form_;
-  const std::map<const MenuItem*, void (Form1::*)()> handlers = {
-      {&f.mnRestore, &Form1::mnRestore_Click},
-      {&f.mnToggle, &Form1::mnToggle_Click},
-      {&f.mnClose, &Form1::mnClose_Click}};
   trayMenu_.setTitle(QString::fromUtf8(f.mnSysTray.Caption().c_str()));
   for (MenuItem* item : f.MenuItems()) {
     if (item == &f.mnSysTray) continue;
@@ -279,7 +269,7 @@ void MainWindow::BuildMenu() {
     }
     QAction* action = trayMenu_.addAction(QString::fromStdString(item->Caption()));
     action->setObjectName(item->Name());
-    auto handler = handlers.at(item);
+    Form1::Handler handler = f.EventHandlerOf(*item);
     connect(action, &QAction::triggered, this, [&f, handler] { (f.*handler)(); });
     item->SetObserver([action](Control& c, Property p) {
       if (p == Property::kText)

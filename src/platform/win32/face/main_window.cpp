@@ -126,13 +126,7 @@ void MainWindow::BuildControls() {
   const std::vector<Control*> controls = f.Controls();
   for (std::size_t i = 0; i < controls.size(); ++i)
     bindings_.push_back(Binding{controls[i], nullptr, kFirstControlId + static_cast<int>(i)});
-  for (Binding& b : bindings_) {
-    if (b.control == &f.cmdToggle) b.handler = &Form1::cmdToggle_Click;
-    if (b.control == &f.cmdRunFix) b.handler = &Form1::cmdRunFix_Click;
-    if (b.control == &f.cmdSysTray) b.handler = &Form1::cmdSysTray_Click;
-    if (b.control == &f.tmrPing) b.handler = &Form1::tmrPing_Timer;
-    if (b.control == &f.tmrBandwidth) b.handler = &Form1::tmrBandwidth_Timer;
-  }
+  for (Binding& b : bindings_) b.handler = f.EventHandlerOf(*b.control);
   // Creation order is the z-order, which is the order Tab walks: the focus
   // order first, then everything that takes no focus.
   std::vector<std::size_t> order(bindings_.size());
@@ -220,9 +214,7 @@ void MainWindow::BuildMenu() {
     MenuItem* item = items[i];
     if (item == &f.mnSysTray) continue;  // the pop-up itself
     Binding b{item, nullptr, kFirstMenuId + static_cast<int>(i)};
-    if (item == &f.mnRestore) b.handler = &Form1::mnRestore_Click;
-    if (item == &f.mnToggle) b.handler = &Form1::mnToggle_Click;
-    if (item == &f.mnClose) b.handler = &Form1::mnClose_Click;
+    b.handler = f.EventHandlerOf(*item);
     if (item->Caption() == "-") {
       ::AppendMenuW(trayMenu_.get(), MF_SEPARATOR, 0, nullptr);
     } else {

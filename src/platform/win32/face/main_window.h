@@ -47,7 +47,7 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
 
  private:
   friend class WindowClass<MainWindow>;
-  using Handler = void (Form1::*)();
+  using Handler = Form1::Handler;
 
   // One control or menu entry of the model and what stands for it natively.
   struct Binding {
