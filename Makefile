@@ -8,7 +8,8 @@ PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
   libgtest-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps xdotool imagemagick \
-  fonts-liberation2 nftables iproute2 iputils-ping procps
+  fonts-liberation2 nftables iproute2 iputils-ping procps \
+  dbus-daemon trayer openbox
 
 # wine32 runs the 32-bit program itself, but only on a kernel that runs 32-bit
 # code; elsewhere the same sources are tested as a 64-bit build under wine64.
