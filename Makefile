@@ -1,53 +1,84 @@
 # Quorrel: `make run` builds and opens the Linux program; `make test` builds
-# Linux and Windows and runs every test. Both install what a fresh Debian 12
-# machine lacks first.
+# Linux and Windows, packages both and runs every test; `make package` writes
+# the .deb and the Windows zip. Each first installs what a fresh Debian 12
+# machine lacks: `make run` only what the Linux program needs, the others
+# everything.
 SHELL := /bin/bash
 .DEFAULT_GOAL := run
 
-PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
-  libgtest-dev googletest libbenchmark-dev \
+# What the Linux program needs to be built and to run: the tool chain, Qt 6,
+# the fonts its fixed layout is measured in, and the ping program it falls
+# back on where no ICMP socket is allowed.
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
+  fonts-liberation2 iputils-ping
+
+# Everything else the tests, benchmarks and packages need.
+TEST_PACKAGES := libgtest-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps xdotool imagemagick \
-  fonts-liberation2 nftables iproute2 iputils-ping procps \
-  dbus-daemon trayer openbox
+  nftables iproute2 procps \
+  dbus-daemon trayer openbox \
+  dpkg-dev file desktop-file-utils appstream lintian zip unzip
 
 # wine32 runs the 32-bit program itself, but only on a kernel that runs 32-bit
 # code; elsewhere the same sources are tested as a 64-bit build under wine64.
 CAN_RUN_I386 := $(shell cmake/can-run-i386 && echo yes)
 WIN_TEST_PRESET := $(if $(CAN_RUN_I386),mingw,mingw64)
 
-.PHONY: deps run build test test-linux test-windows bench asan clean
+# `make run` builds the program alone, apart from the full build in build/linux.
+RUN_DIR := build/run
+
+.PHONY: deps run build build-windows test test-linux test-windows test-package \
+  package package-linux package-windows bench asan clean distclean
 
 deps:
-	@missing=$$(for p in $(PACKAGES); do \
-	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
-	  done); \
-	if [ -n "$(CAN_RUN_I386)" ] && ! dpkg-query -W -f='$${Status}\n' wine32:i386 2>/dev/null | grep -q 'ok installed'; then \
-	  dpkg --add-architecture i386; missing="$$missing wine32:i386"; fi; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:" $$missing; \
-	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
-	fi
+	@cmake/install-packages $(RUN_PACKAGES) $(TEST_PACKAGES) $(if $(CAN_RUN_I386),wine32:i386)
+
+# Without a display Qt can only abort, so say so before anything is installed
+# (expanded only when this recipe is about to run).
+run:
+	$(if $(DISPLAY)$(WAYLAND_DISPLAY),,$(error no display: neither DISPLAY nor WAYLAND_DISPLAY is set; run `make run` from a terminal in your desktop session, or over ssh -X))
+	@cmake/install-packages $(RUN_PACKAGES)
+	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=OFF
+	cmake --build $(RUN_DIR) --target quorrel
+	./$(RUN_DIR)/quorrel
 
 build: deps
 	cmake --preset linux
 	cmake --build --preset linux
 
-run: build
-	./build/linux/quorrel
+build-windows: deps
+	cmake --preset mingw
+	cmake --build --preset mingw
 
 test: deps test-linux test-windows
 
 test-linux: build
 	ctest --preset linux
 
-test-windows: deps
-	cmake --preset mingw
-	cmake --build --preset mingw
+test-windows: build-windows
 	@if [ "$(WIN_TEST_PRESET)" = mingw64 ]; then \
 	  echo "This kernel cannot run 32-bit code: the Windows tests run on the 64-bit build of the same sources."; \
 	  cmake --preset mingw64 && cmake --build --preset mingw64; fi
 	ctest --preset $(WIN_TEST_PRESET)
+
+# The packages hold only the program and its data files, so only those are
+# built here; cpack itself builds nothing.
+package: package-linux package-windows
+
+package-linux: deps
+	cmake --preset linux
+	cmake --build --preset linux --target quorrel quorrel_install_files
+	cd build/linux && cpack -G DEB
+
+package-windows: deps
+	cmake --preset mingw
+	cmake --build --preset mingw --target quorrel
+	cd build/mingw && cpack -G ZIP
+
+test-package: package
+	tests/package/check-makefile
+	tests/package/check-packages build/linux build/mingw
 
 bench: build
 	./build/linux/bench/quorrel_bench
@@ -57,5 +88,13 @@ asan: deps
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
 
+# The program `make run` opens keeps Settings.ini and pinglog.txt beside
+# itself: `make clean` leaves those two, `make distclean` removes them too.
 clean:
+	@if [ -d build ]; then \
+	  find build -mindepth 1 -maxdepth 1 ! -name run -exec rm -rf {} +; \
+	  if [ -d $(RUN_DIR) ]; then \
+	    find $(RUN_DIR) -mindepth 1 -maxdepth 1 ! -name Settings.ini ! -name pinglog.txt -exec rm -rf {} +; fi; fi
+
+distclean:
 	rm -rf build
