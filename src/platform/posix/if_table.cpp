@@ -14,14 +14,12 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
-#include "common/text.h"
+#include "common/bytes.h"
 
 namespace quorrel::posix {
 namespace {
@@ -32,129 +30,119 @@ constexpr std::size_t kReceiveSize = 64 * 1024;  // above the kernel's 32 KiB du
 constexpr int kDumpAttempts = 3;
 constexpr unsigned long kSiocgiwname = 0x8B01;  // wireless extensions: "what protocol?"
 
-// IF_TYPE numbers.
-constexpr std::uint32_t kIfTypeOther = 1;
-constexpr std::uint32_t kIfTypeEthernet = 6;
-constexpr std::uint32_t kIfTypePpp = 23;
-constexpr std::uint32_t kIfTypeLoopback = 24;
-constexpr std::uint32_t kIfTypeWireless = 71;
-constexpr std::uint32_t kIfTypeTunnel = 131;
-
-// MIB_IF_OPER_STATUS numbers.
-constexpr std::uint32_t kOperNonOperational = 0;
-constexpr std::uint32_t kOperDisconnected = 2;
-constexpr std::uint32_t kOperConnecting = 3;
-constexpr std::uint32_t kOperOperational = 5;
-
-void Put32(std::byte* p, std::uint64_t value) {
-  // The low 32 bits, as the platform's counters wrap.
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::byte>(value >> (8 * i));
-}
-
-std::uint32_t Get32(const std::byte* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// An attribute's payload, checked to lie inside the message it came in.
-struct Attr {
-  const unsigned char* data = nullptr;
-  std::size_t size = 0;
-  explicit operator bool() const { return data != nullptr; }
-  std::string_view Text() const {
-    std::string_view s(reinterpret_cast<const char*>(data), size);
-    return s.substr(0, s.find('\0'));
+// Receives one datagram without waiting (or with, for a dump); the size, or
+// -1 with errno. A datagram cut by the buffer reads as EMSGSIZE.
+ssize_t ReceiveDatagram(int fd, std::vector<std::byte>& buffer, int flags) {
+  for (;;) {
+    iovec iov{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_iov = &iov;
+    message.msg_iovlen = 1;
+    const ssize_t received = ::recvmsg(fd, &message, flags);
+    if (received < 0 && errno == EINTR) continue;
+    if (received >= 0 && (message.msg_flags & MSG_TRUNC)) {
+      errno = EMSGSIZE;
+      return -1;
+    }
+    return received;
   }
-  template <typename T>
-  T Value() const {  // short payloads are zero-extended, long ones cut
-    T value{};
-    if (data) std::memcpy(&value, data, std::min(size, sizeof(T)));
-    return value;
-  }
-};
-
-// Walks rtattrs in [data, data + size) and hands each (type, payload) to `onAttr`.
-template <typename OnAttr>
-void ForEachAttr(const unsigned char* data, std::size_t size, OnAttr&& onAttr) {
-  while (size >= sizeof(rtattr)) {
-    rtattr header;
-    std::memcpy(&header, data, sizeof header);
-    if (header.rta_len < sizeof(rtattr) || header.rta_len > size) return;
-    onAttr(header.rta_type & NLA_TYPE_MASK,
-           Attr{data + RTA_LENGTH(0), header.rta_len - RTA_LENGTH(0)});
-    const std::size_t step = std::min<std::size_t>(RTA_ALIGN(header.rta_len), size);
-    data += step;
-    size -= step;
-  }
-}
-
-std::uint32_t OperStatus(std::uint8_t operState, unsigned flags) {
-  if (!(flags & IFF_UP)) return kOperNonOperational;
-  switch (operState) {
-    case IF_OPER_UP:
-      return kOperOperational;
-    case IF_OPER_DORMANT:
-      return kOperConnecting;
-    case IF_OPER_DOWN:
-    case IF_OPER_LOWERLAYERDOWN:
-      return kOperDisconnected;
-    case IF_OPER_UNKNOWN:
-      // Loopback and many virtual devices never report a state; the carrier flag tells.
-      return (flags & IFF_RUNNING) ? kOperOperational : kOperDisconnected;
-    default:  // not present, testing
-      return kOperNonOperational;
-  }
-}
-
-// Number of UTF-16 code units of a UTF-8 text: what the row's length counts.
-std::uint32_t CharacterCount(std::string_view utf8) {
-  std::uint32_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;
-    if (c >= 0xF0) ++units;  // beyond U+FFFF: a surrogate pair
-  }
-  return units;
-}
-
-// At most `limit` bytes, cut before a character rather than inside one.
-std::string_view CutUtf8(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
 }
 
 }  // namespace
 
-struct NetlinkIfTable::Link {
-  const ifinfomsg* info = nullptr;
-  std::string_view name;
-  std::string_view alias;
-  std::string_view kind;  // veth, bridge, wireguard, ...; empty for hardware
-  std::uint32_t mtu = 0;
-  Attr address;
-  std::uint8_t operState = IF_OPER_UNKNOWN;
-  std::uint32_t carrierChanges = 0;
-  rtnl_link_stats64 stats{};
-};
-
-NetlinkIfTable::~NetlinkIfTable() { Close(); }
-
 bool NetlinkIfTable::Open() {
-  if (fd_ >= 0) return true;
-  fd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-  if (fd_ < 0) return false;
+  if (dump_.Get() >= 0) return true;
+  UniqueFd dump(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  UniqueFd notify(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+  if (dump.Get() < 0 || notify.Get() < 0) return false;
+  sockaddr_nl group{};
+  group.nl_family = AF_NETLINK;
+  group.nl_groups = RTMGRP_LINK;
+  // Joined before the first dump, so that no change falls between the two.
+  if (::bind(notify.Get(), reinterpret_cast<sockaddr*>(&group), sizeof group) != 0) return false;
+  dump_ = std::move(dump);
+  notify_ = std::move(notify);
   receive_.resize(kReceiveSize);
+  overrun_ = true;  // nothing known yet: the first snapshot dumps the links
   return true;
 }
 
 void NetlinkIfTable::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  dump_.Reset();
+  notify_.Reset();
+  links_.clear();
+  snapshot_.clear();
+  unlisted_.clear();
+  shared_ = false;
 }
 
-template <typename OnLink>
-bool NetlinkIfTable::Dump(bool stats, OnLink&& onLink) {
+template <typename OnDatagram>
+NetlinkStatus NetlinkIfTable::Request(std::span<const std::byte> request,
+                                      OnDatagram&& onDatagram) {
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  ssize_t sent;
+  do {
+    sent = ::sendto(dump_.Get(), request.data(), request.size(), 0,
+                    reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+  } while (sent < 0 && errno == EINTR);
+  if (sent != static_cast<ssize_t>(request.size())) return NetlinkStatus::kFailed;
+  for (;;) {
+    const ssize_t received = ReceiveDatagram(dump_.Get(), receive_, 0);
+    if (received <= 0) return NetlinkStatus::kFailed;
+    const NetlinkStatus status =
+        onDatagram(std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)));
+    if (status != NetlinkStatus::kMore) return status;
+  }
+}
+
+bool NetlinkIfTable::ReadNotifications() {
+  bool changed = false;
+  for (;;) {
+    const ssize_t received = ReceiveDatagram(notify_.Get(), receive_, MSG_DONTWAIT);
+    if (received < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      // ENOBUFS: the kernel dropped notifications; any other failure leaves
+      // us as unsure. Either way only a dump can tell what is there now.
+      overrun_ = true;
+      if (errno != ENOBUFS && errno != EMSGSIZE) break;
+      continue;
+    }
+    if (overrun_) continue;  // superseded by the dump to come
+    changes_.clear();
+    ParseLinkMessages(std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)),
+                      0, changes_);
+    for (LinkChange& change : changes_) {
+      if (change.removed) {
+        changed |= links_.erase(change.link.index) > 0;
+      } else {
+        changed |= Store(change.link);
+      }
+    }
+  }
+  return changed || overrun_;
+}
+
+bool NetlinkIfTable::Store(LinkRecord& record) {
+  unlisted_.erase(record.index);
+  auto [at, added] = links_.try_emplace(record.index);
+  CachedLink& cached = at->second;
+  if (!added && cached.record == record) return false;
+  // A new or changed link: its speed (and whether it is wireless) may be
+  // different now, so the device is asked again, once.
+  cached.record = std::move(record);
+  cached.row.resize(kIfRowSize);
+  BuildStaticRow(cached.row.data(), cached.record, ProbeDevice(cached.record));
+  return true;
+}
+
+bool NetlinkIfTable::DumpLinks() {
+  // What is queued now is older than the dump, which supersedes it.
+  while (ReceiveDatagram(notify_.Get(), receive_, MSG_DONTWAIT) >= 0 || errno == ENOBUFS ||
+         errno == EMSGSIZE) {
+  }
+  overrun_ = false;
+
   struct {
     nlmsghdr header;
     ifinfomsg info;
@@ -165,127 +153,53 @@ bool NetlinkIfTable::Dump(bool stats, OnLink&& onLink) {
   request.header.nlmsg_len = sizeof request;
   request.header.nlmsg_type = RTM_GETLINK;
   request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.header.nlmsg_seq = ++sequence_;
   request.info.ifi_family = AF_UNSPEC;
   request.maskHeader.rta_len = RTA_LENGTH(sizeof request.mask);
   request.maskHeader.rta_type = IFLA_EXT_MASK;
-  request.mask = stats ? 0 : RTEXT_FILTER_SKIP_STATS;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (::sendto(fd_, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
-               sizeof kernel) != static_cast<ssize_t>(sizeof request))
-    return false;
+  request.mask = RTEXT_FILTER_SKIP_STATS;  // the counters come from the stats dump
 
-  for (;;) {
-    iovec iov{receive_.data(), receive_.size()};
-    msghdr message{};
-    message.msg_iov = &iov;
-    message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(fd_, &message, 0);
-    if (received < 0 && errno == EINTR) continue;
-    if (received <= 0 || (message.msg_flags & MSG_TRUNC)) return false;
-    const unsigned char* data = receive_.data();
-    std::size_t left = static_cast<std::size_t>(received);
-    while (left >= sizeof(nlmsghdr)) {
-      nlmsghdr header;
-      std::memcpy(&header, data, sizeof header);
-      if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > left) return false;
-      const unsigned char* payload = data + NLMSG_HDRLEN;
-      const std::size_t payloadSize =
-          header.nlmsg_len - std::min<std::size_t>(NLMSG_HDRLEN, header.nlmsg_len);
-      const std::size_t step = std::min<std::size_t>(NLMSG_ALIGN(header.nlmsg_len), left);
-      data += step;
-      left -= step;
-      if (header.nlmsg_seq != sequence_) continue;  // left over from an earlier request
-      if (header.nlmsg_type == NLMSG_DONE) return !(header.nlmsg_flags & NLM_F_DUMP_INTR);
-      if (header.nlmsg_type == NLMSG_ERROR) return false;
-      if (header.nlmsg_type != RTM_NEWLINK || payloadSize < sizeof(ifinfomsg)) continue;
-      onLink(payload, payloadSize);
+  NetlinkStatus status = NetlinkStatus::kInterrupted;
+  for (int attempt = 0; attempt < kDumpAttempts && status == NetlinkStatus::kInterrupted;
+       ++attempt) {
+    request.header.nlmsg_seq = ++sequence_;
+    changes_.clear();
+    status = Request(std::as_bytes(std::span(&request, 1)), [&](std::span<const std::byte> bytes) {
+      return ParseLinkMessages(bytes, sequence_, changes_);
+    });
+  }
+  if (status != NetlinkStatus::kDone) return false;
+  ++linkDumps_;
+
+  // Links that did not change keep their row and what their device said.
+  std::unordered_map<std::int32_t, CachedLink> previous;
+  previous.swap(links_);
+  links_.reserve(changes_.size());
+  unlisted_.clear();
+  for (LinkChange& change : changes_) {
+    if (change.removed) continue;
+    auto old = previous.find(change.link.index);
+    if (old != previous.end() && old->second.record == change.link) {
+      links_.emplace(change.link.index, std::move(old->second));
+    } else {
+      Store(change.link);
     }
   }
+  return true;
 }
 
-void NetlinkIfTable::FillRow(std::byte* row, const Link& link) {
-  std::memset(row, 0, kIfRowSize);
-  const ifinfomsg& info = *link.info;
-  Put32(row + ifrow::kIndex, static_cast<std::uint32_t>(info.ifi_index));
-
-  const Probe& probe = ProbeDevice(link);
-  std::uint32_t type = kIfTypeOther;
-  switch (info.ifi_type) {
-    case ARPHRD_ETHER:
-      type = probe.wireless ? kIfTypeWireless : kIfTypeEthernet;
-      break;
-    case ARPHRD_LOOPBACK:
-      type = kIfTypeLoopback;
-      break;
-    case ARPHRD_PPP:
-      type = kIfTypePpp;
-      break;
-    case ARPHRD_TUNNEL:
-    case ARPHRD_TUNNEL6:
-    case ARPHRD_SIT:
-    case ARPHRD_IPGRE:
-    case ARPHRD_IP6GRE:
-    case ARPHRD_NONE:  // tun devices, WireGuard
-      type = kIfTypeTunnel;
-      break;
-  }
-  Put32(row + ifrow::kType, type);
-  Put32(row + ifrow::kMtu, link.mtu);
-
-  Put32(row + ifrow::kSpeed, probe.speed);
-  const std::size_t addressLength = std::min(link.address.size, ifrow::kPhysAddrBytes);
-  Put32(row + ifrow::kPhysAddrLen, addressLength);
-  if (addressLength) std::memcpy(row + ifrow::kPhysAddr, link.address.data, addressLength);
-  Put32(row + ifrow::kAdminStatus, (info.ifi_flags & IFF_UP) ? 1 : 2);
-  Put32(row + ifrow::kOperStatus, OperStatus(link.operState, info.ifi_flags));
-
-  const rtnl_link_stats64& s = link.stats;
-  Put32(row + ifrow::kInOctets, s.rx_bytes);
-  Put32(row + ifrow::kInUcastPkts, s.rx_packets - std::min(s.multicast, s.rx_packets));
-  Put32(row + ifrow::kInNUcastPkts, s.multicast);
-  Put32(row + ifrow::kInDiscards, s.rx_dropped);
-  Put32(row + ifrow::kInErrors, s.rx_errors);
-  Put32(row + ifrow::kInUnknownProtos, s.rx_nohandler);
-  Put32(row + ifrow::kOutOctets, s.tx_bytes);
-  Put32(row + ifrow::kOutUcastPkts, s.tx_packets);
-  Put32(row + ifrow::kOutDiscards, s.tx_dropped);
-  Put32(row + ifrow::kOutErrors, s.tx_errors);
-
-  const std::u16string wide = Utf8ToUtf16(link.name);
-  const std::size_t units = std::min(wide.size(), ifrow::kNameUnits - 1);
-  for (std::size_t i = 0; i < units; ++i) {
-    row[ifrow::kName + 2 * i] = static_cast<std::byte>(wide[i] & 0xFF);
-    row[ifrow::kName + 2 * i + 1] = static_cast<std::byte>(wide[i] >> 8);
-  }
-
-  // The row keeps a terminating NUL that its length does not count.
-  const std::string_view descr =
-      CutUtf8(link.alias.empty() ? link.name : link.alias, ifrow::kDescrBytes - 1);
-  std::memcpy(row + ifrow::kDescr, descr.data(), descr.size());
-  Put32(row + ifrow::kDescrLen, CharacterCount(descr));
-}
-
-const NetlinkIfTable::Probe& NetlinkIfTable::ProbeDevice(const Link& link) {
-  const int index = link.info->ifi_index;
-  auto known = probes_.find(index);
-  if (known != probes_.end() && known->second.carrierChanges == link.carrierChanges)
-    return probing_[index] = known->second;
-
-  Probe probe;
-  probe.carrierChanges = link.carrierChanges;
+LinkProbe NetlinkIfTable::ProbeDevice(const LinkRecord& link) const {
+  LinkProbe probe;
   ifreq request{};
   std::memcpy(request.ifr_name, link.name.data(),
               std::min(link.name.size(), sizeof request.ifr_name - 1));
   // Only hardware can be wireless; virtual devices name their kind.
-  probe.wireless = link.info->ifi_type == ARPHRD_ETHER && link.kind.empty() &&
-                   ::ioctl(fd_, kSiocgiwname, &request) == 0;
-  if (link.info->ifi_type != ARPHRD_LOOPBACK) {
+  probe.wireless = link.arpType == ARPHRD_ETHER && link.kind.empty() &&
+                   ::ioctl(dump_.Get(), kSiocgiwname, &request) == 0;
+  if (link.arpType != ARPHRD_LOOPBACK) {
     ethtool_cmd settings{};
     settings.cmd = ETHTOOL_GSET;
     request.ifr_data = reinterpret_cast<char*>(&settings);
-    if (::ioctl(fd_, SIOCETHTOOL, &request) == 0) {
+    if (::ioctl(dump_.Get(), SIOCETHTOOL, &request) == 0) {
       const std::uint32_t megabits = ethtool_cmd_speed(&settings);
       // The row holds 32 bits: links of 4.3 Gb/s and more show the largest value.
       if (megabits != 0 && megabits != static_cast<std::uint32_t>(SPEED_UNKNOWN))
@@ -293,84 +207,111 @@ const NetlinkIfTable::Probe& NetlinkIfTable::ProbeDevice(const Link& link) {
             static_cast<std::uint32_t>(std::min<std::uint64_t>(megabits * 1000000ull, UINT32_MAX));
     }
   }
-  return probing_[index] = probe;
+  return probe;
+}
+
+bool NetlinkIfTable::TakeSnapshot() {
+  shared_ = false;
+  ReadNotifications();
+  if (overrun_ && !DumpLinks()) return false;
+
+  struct {
+    nlmsghdr header;
+    if_stats_msg stats;
+  } request{};
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = RTM_GETSTATS;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  request.stats.family = AF_UNSPEC;
+  request.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  NetlinkStatus status = NetlinkStatus::kInterrupted;
+  for (int attempt = 0; attempt < kDumpAttempts && status == NetlinkStatus::kInterrupted;
+       ++attempt) {
+    request.header.nlmsg_seq = ++sequence_;
+    counters_.clear();
+    status = Request(std::as_bytes(std::span(&request, 1)), [&](std::span<const std::byte> bytes) {
+      return ParseStatsMessages(bytes, sequence_, counters_);
+    });
+  }
+  if (status != NetlinkStatus::kDone) return false;
+
+  // Rows in the stats dump's order, which walks the links as the link dump does.
+  auto resolve = [&] {
+    snapshot_.clear();
+    snapshot_.reserve(counters_.size());
+    std::size_t unknown = 0;
+    for (const LinkCounters& c : counters_) {
+      auto link = links_.find(c.index);
+      if (link != links_.end()) {
+        snapshot_.push_back({&link->second, c});
+      } else if (!unlisted_.contains(c.index)) {
+        ++unknown;
+      }
+    }
+    return unknown;
+  };
+  if (resolve() == 0) return true;
+  // A link made since the notifications were read: its message is queued by
+  // now, since the kernel announces a link before any dump can list it.
+  ReadNotifications();
+  if (overrun_ && !DumpLinks()) return false;
+  if (resolve() == 0) return true;
+  if (!DumpLinks()) return false;
+  resolve();
+  // What is still unknown the link dump does not list (a link without a name):
+  // left out of the table, as the dump leaves it out, without asking again.
+  for (const LinkCounters& c : counters_)
+    if (!links_.contains(c.index)) unlisted_.insert(c.index);
+  return true;
 }
 
 std::uint32_t NetlinkIfTable::GetIfTable(std::byte* table, std::uint32_t& size, bool sort) {
   if (!Open()) return kErrorNotSupported;
-  const std::size_t capacity =
-      (table && size >= kIfTableHeaderSize) ? (size - kIfTableHeaderSize) / kIfRowSize : 0;
-  std::size_t count = 0;
-  auto onLink = [&](const unsigned char* payload, std::size_t payloadSize) {
-    if (count < capacity) {
-      Link link;
-      link.info = reinterpret_cast<const ifinfomsg*>(payload);
-      ForEachAttr(payload + NLMSG_ALIGN(sizeof(ifinfomsg)),
-                  payloadSize - std::min<std::size_t>(NLMSG_ALIGN(sizeof(ifinfomsg)), payloadSize),
-                  [&](unsigned type, Attr attr) {
-                    switch (type) {
-                      case IFLA_IFNAME:
-                        link.name = attr.Text();
-                        break;
-                      case IFLA_IFALIAS:
-                        link.alias = attr.Text();
-                        break;
-                      case IFLA_MTU:
-                        link.mtu = attr.Value<std::uint32_t>();
-                        break;
-                      case IFLA_ADDRESS:
-                        link.address = attr;
-                        break;
-                      case IFLA_OPERSTATE:
-                        link.operState = attr.Value<std::uint8_t>();
-                        break;
-                      case IFLA_CARRIER_CHANGES:
-                        link.carrierChanges = attr.Value<std::uint32_t>();
-                        break;
-                      case IFLA_STATS64:
-                        link.stats = attr.Value<rtnl_link_stats64>();
-                        break;
-                      case IFLA_LINKINFO:
-                        ForEachAttr(attr.data, attr.size, [&](unsigned inner, Attr info) {
-                          if (inner == IFLA_INFO_KIND) link.kind = info.Text();
-                        });
-                        break;
-                    }
-                  });
-      FillRow(table + kIfTableHeaderSize + count * kIfRowSize, link);
+  const bool fits = table != nullptr && size >= kIfTableHeaderSize;
+  const auto now = std::chrono::steady_clock::now();
+  // A fill right after its size query takes that query's snapshot, unless a
+  // link changed since (the reading of the notifications tells).
+  const bool reuse = fits && shared_ && now - sharedAt_ <= kSharedSnapshotAge &&
+                     !ReadNotifications();
+  if (!reuse) {
+    bool taken = false;
+    for (int attempt = 0; attempt < kDumpAttempts && !taken; ++attempt) {
+      taken = TakeSnapshot();
+      if (!taken) {
+        Close();
+        if (!Open()) return kErrorNotSupported;
+      }
     }
-    ++count;
-  };
-  bool dumped = false;
-  for (int attempt = 0; attempt < kDumpAttempts && !dumped; ++attempt) {
-    count = 0;
-    probing_.clear();
-    dumped = Dump(capacity > 0, onLink);
-    if (!dumped) Close();
-    if (!dumped && !Open()) return kErrorNotSupported;
+    if (!taken) return kErrorGenFailure;
+    sharedAt_ = now;
   }
-  if (!dumped) return kErrorGenFailure;
-  if (capacity > 0) probes_.swap(probing_);
 
-  const std::uint64_t needed = kIfTableHeaderSize + std::uint64_t{count} * kIfRowSize;
+  const std::uint64_t needed = kIfTableHeaderSize + std::uint64_t{snapshot_.size()} * kIfRowSize;
   if (needed > UINT32_MAX) return kErrorNotEnoughMemory;
   if (!table || size < needed) {
-    size = static_cast<std::uint32_t>(needed);  // the table grew since the size query, or a query
+    size = static_cast<std::uint32_t>(needed);  // a query, or the table grew since the query
+    shared_ = true;
     return kErrorInsufficientBuffer;
   }
-  Put32(table, count);
-  if (sort && count > 1) {
-    std::byte* rows = table + kIfTableHeaderSize;
-    std::vector<std::byte> copy(rows, rows + count * kIfRowSize);
-    std::vector<std::size_t> order(count);
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return Get32(&copy[a * kIfRowSize + ifrow::kIndex]) <
-             Get32(&copy[b * kIfRowSize + ifrow::kIndex]);
-    });
-    for (std::size_t i = 0; i < count; ++i)
-      std::memcpy(rows + i * kIfRowSize, &copy[order[i] * kIfRowSize], kIfRowSize);
+  shared_ = false;
+
+  WriteLe32(table, static_cast<std::uint32_t>(snapshot_.size()));
+  std::byte* row = table + kIfTableHeaderSize;
+  auto put = [&row](const SnapshotRow& r) {
+    std::memcpy(row, r.link->row.data(), kIfRowSize);
+    PutRowCounters(row, r.counters);
+    row += kIfRowSize;
+  };
+  if (!sort) {
+    for (const SnapshotRow& r : snapshot_) put(r);
+    return kNoError;
   }
+  std::vector<const SnapshotRow*> order(snapshot_.size());
+  for (std::size_t i = 0; i < snapshot_.size(); ++i) order[i] = &snapshot_[i];
+  std::stable_sort(order.begin(), order.end(), [](const SnapshotRow* a, const SnapshotRow* b) {
+    return a->link->record.index < b->link->record.index;
+  });
+  for (const SnapshotRow* r : order) put(*r);
   return kNoError;
 }
 
