@@ -2,11 +2,14 @@
 // WritePrivateProfileStringA's behaviour.
 #include "platform/posix/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -17,6 +20,9 @@
 
 namespace quorrel::posix {
 namespace {
+
+using Names = std::vector<std::string>;
+using namespace std::string_literals;
 
 class ProfileTest : public ::testing::Test {
  protected:
@@ -31,12 +37,26 @@ class ProfileTest : public ::testing::Test {
   int Put(const char* section, const char* key, const char* value) {
     return profile.WritePrivateProfileStringA(section, key, value, path.c_str());
   }
+  int Put(const std::string& file, const char* section, const char* key, const char* value) {
+    return profile.WritePrivateProfileStringA(section, key, value, file.c_str());
+  }
   std::string Contents() { return test::ReadFile(path); }
 
   test::TempDir dir;
   std::string path = dir.path + "/Settings.ini";
   ProfileFile profile;
 };
+
+// The bytes of a UTF-16LE file.
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+const std::string kUtf16Bom = "\xFF\xFE";
 
 TEST_F(ProfileTest, ReadsNamesCaseBlindAndValuesTrimmedAndUnquoted) {
   test::WriteFile(path,
@@ -74,6 +94,33 @@ TEST_F(ProfileTest, ReadsNamesCaseBlindAndValuesTrimmedAndUnquoted) {
   EXPECT_EQ(Get("Options", "Missing", nullptr), "");
 }
 
+TEST_F(ProfileTest, TabsAroundNamesAndValuesAreTrimmedOnReadAndWrite) {
+  const std::string other = "\t[\tNext\t]\t\r\n\tIP\t=\tkept\t\r\n";
+  test::WriteFile(path,
+                  "\t[\tOptions\t]\t\r\n"
+                  "\tIP\t=\t192.168.1.1\t\r\n"
+                  " \tInterval \t= \t5\t \r\n"
+                  "\tFix path\t=\t\"\tquoted\t\"\t\r\n" +
+                      other);
+  EXPECT_EQ(Get("Options", "IP"), "192.168.1.1");
+  EXPECT_EQ(Get("Options", "Interval"), "5");
+  EXPECT_EQ(Get("\tOptions\t", "\tInterval\t"), "5");
+  // Inside the quotes the tabs are the value's own.
+  EXPECT_EQ(Get("Options", "Fix path"), "\tquoted\t");
+  EXPECT_EQ(Get("Next", "IP"), "kept");
+
+  // The write finds the same key and section, so it neither adds a second
+  // "IP" nor a second [Options].
+  ASSERT_EQ(Put("\tOptions\t", "\tIP\t", "10.0.0.1"), 1);
+  EXPECT_EQ(Contents(),
+            "\t[\tOptions\t]\t\r\n"
+            "IP=10.0.0.1\r\n"
+            " \tInterval \t= \t5\t \r\n"
+            "\tFix path\t=\t\"\tquoted\t\"\t\r\n" +
+                other);
+  EXPECT_EQ(Get("Options", "IP"), "10.0.0.1");
+}
+
 TEST_F(ProfileTest, EveryLineEndIsRead) {
   for (const char* end : {"\r\n", "\n", "\r"}) {
     std::string e = end;
@@ -83,6 +130,29 @@ TEST_F(ProfileTest, EveryLineEndIsRead) {
     EXPECT_EQ(Get("Options", "Interval"), "5");
     EXPECT_EQ(Get("Next", "IP"), "9.9.9.9");
   }
+}
+
+TEST_F(ProfileTest, NulEndsAStoredValue) {
+  test::WriteFile(path,
+                  "[Options]\r\n"
+                  "IP=192.168.1.1\0; rest of the line\r\n"
+                  "Fix path=\"/opt/fix it.sh\"\0\"\r\n"
+                  "Int\0erval=5\r\n"s);
+  EXPECT_EQ(Get("Options", "IP"), "192.168.1.1");
+  EXPECT_EQ(Get("Options", "Fix path"), "/opt/fix it.sh");
+  // A NUL inside a name ends the line before its '=': no key at all.
+  EXPECT_EQ(Get("Options", "Int", "none"), "none");
+  EXPECT_EQ(Get("Options", "Interval", "none"), "none");
+
+  Utf8CodePage codePage;
+  ModGeneral general(profile, codePage);
+  std::string ip = general.ReadIniValue("Options", "IP", path);
+  EXPECT_EQ(ip, "192.168.1.1");
+  EXPECT_EQ(ip.find('\0'), std::string::npos);
+
+  // The same in a UTF-16 file.
+  test::WriteFile(path, kUtf16Bom + Utf16Le(u"[Options]\r\nIP=10.0.0.1\0junk\r\n"s));
+  EXPECT_EQ(general.ReadIniValue("Options", "IP", path), "10.0.0.1");
 }
 
 TEST_F(ProfileTest, BufferTakesSizeLessOneAndNothingBeyond) {
@@ -106,81 +176,127 @@ TEST_F(ProfileTest, MissingOrUnreadableFileGivesTheDefault) {
   ::mkdir(path.c_str(), 0755);  // a folder where the file should be
   EXPECT_EQ(Get("Options", "IP", "dflt"), "dflt");
   EXPECT_EQ(Put("Options", "IP", "1.1.1.1"), 0);
+  ::rmdir(path.c_str());
+  // A FIFO neither hangs the read nor the write.
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  EXPECT_EQ(Get("Options", "IP", "dflt"), "dflt");
+  EXPECT_EQ(Put("Options", "IP", "1.1.1.1"), 0);
 }
 
-TEST_F(ProfileTest, WriteChangesOneLineAndKeepsTheRest) {
+TEST_F(ProfileTest, WriteChangesOnlyItsLinesByteForByte) {
+  // Mixed line ends, as a file edited by hand on two systems has them.
   test::WriteFile(path,
                   "; settings\n"
-                  "[Window]\n"
+                  "[Window]\r\n"
                   "Left=10\n"
                   "\n"
-                  "[Options]\n"
-                  "; the router\n"
+                  "[Options]\r\n"
+                  "; the router\r"
                   "IP = 10.0.0.1\n"
-                  "Unknown=kept\n"
+                  "Unknown=kept  \r\n"
                   "ip=duplicate\n"
                   "\n"
-                  "\n"
+                  "\r\n"
                   "[Tail]\n"
                   "x=1");
-  ASSERT_NE(Put("options", "ip", "192.168.1.1"), 0);
-  ASSERT_NE(Put("Options", "Interval", "5"), 0);
-  ASSERT_NE(Put("Window", "Top", "20"), 0);
-  ASSERT_NE(Put("New", "Key", "v"), 0);
+  ASSERT_EQ(Put("options", "ip", "192.168.1.1"), 1);
+  ASSERT_EQ(Put("Options", "Interval", "5"), 1);
+  ASSERT_EQ(Put("Window", "Top", "20"), 1);
+  ASSERT_EQ(Put("New", "Key", "v"), 1);
   EXPECT_EQ(Contents(),
-            "; settings\r\n"
+            "; settings\n"
             "[Window]\r\n"
-            "Left=10\r\n"
+            "Left=10\n"
             "Top=20\r\n"
-            "\r\n"
+            "\n"
             "[Options]\r\n"
-            "; the router\r\n"
-            "ip=192.168.1.1\r\n"
-            "Unknown=kept\r\n"
-            "ip=duplicate\r\n"
+            "; the router\r"
+            "ip=192.168.1.1\n"  // a changed line keeps its own line end
+            "Unknown=kept  \r\n"
+            "ip=duplicate\n"
             "Interval=5\r\n"
+            "\n"
             "\r\n"
-            "\r\n"
-            "[Tail]\r\n"
-            "x=1\r\n"
+            "[Tail]\n"
+            "x=1\r\n"  // the last line needs an end once something follows it
             "\r\n"
             "[New]\r\n"
             "Key=v\r\n");
   EXPECT_EQ(Get("Options", "IP"), "192.168.1.1");
+
+  // Writing what is already there changes nothing, not even the file's inode.
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  ASSERT_EQ(Put("Options", "ip", "192.168.1.1"), 1);
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
 TEST_F(ProfileTest, WriteCreatesTheFileAndKeepsModeAndBom) {
-  ASSERT_NE(Put("Options", "IP", "192.168.25.0"), 0);
-  ASSERT_NE(Put("Options", "Interval", "  3 "), 0);
+  ASSERT_EQ(Put("Options", "IP", "192.168.25.0"), 1);
+  ASSERT_EQ(Put("Options", "Interval", "  3 "), 1);
   EXPECT_EQ(Contents(), "[Options]\r\nIP=192.168.25.0\r\nInterval=  3 \r\n");
   EXPECT_EQ(Get("Options", "Interval"), "3");
 
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   test::WriteFile(path, "\xEF\xBB\xBF[Options]\r\nIP=1\r\n");
-  ASSERT_NE(Put("Options", "IP", "2"), 0);
+  ASSERT_EQ(Put("Options", "IP", "2"), 1);
   EXPECT_EQ(Contents(), "\xEF\xBB\xBF[Options]\r\nIP=2\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // The temporary file is gone.
-  EXPECT_EQ(test::ListDir(dir.path), std::vector<std::string>{"Settings.ini"});
+  EXPECT_EQ(test::ListDir(dir.path), Names{"Settings.ini"});
+
+  // Deleting from a file that does not exist creates none.
+  std::string absent = dir.path + "/Absent.ini";
+  EXPECT_EQ(Put(absent, "Options", "IP", nullptr), 1);
+  EXPECT_EQ(Put(absent, "Options", nullptr, nullptr), 1);
+  EXPECT_EQ(test::ListDir(dir.path), Names{"Settings.ini"});
 }
 
-TEST_F(ProfileTest, WriteThroughALinkReplacesTheTarget) {
-  std::string real = dir.path + "/real.ini";
-  test::WriteFile(real, "[Options]\r\nIP=1\r\n");
-  ASSERT_EQ(::symlink(real.c_str(), path.c_str()), 0);
-  ASSERT_NE(Put("Options", "IP", "2"), 0);
-  struct stat st {};
-  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(test::ReadFile(real), "[Options]\r\nIP=2\r\n");
+TEST_F(ProfileTest, Utf16FileIsReadAndWrittenAsUtf16) {
+  // As Notepad saves it: the byte-order mark, then UTF-16LE. The comment holds
+  // a lone surrogate, which no conversion could give back: it must survive.
+  const std::u16string comment = u"; Zo\u00EB's settings \xD83D\r\n";
+  const std::u16string head = comment + u"[Options]\r\nIP=10.0.0.1\n";
+  const std::u16string tail =
+      u"Fix path=\"/home/zo\u00EB/fix \u65E5\u672C.sh\"\r\n"
+      u"Long=" +
+      std::u16string(300, u'\u00E9') + u"\r\n";
+  test::WriteFile(path, kUtf16Bom + Utf16Le(head + tail));
+
+  EXPECT_EQ(Get("Options", "IP"), "10.0.0.1");
+  EXPECT_EQ(Get("Options", "Fix path"), "/home/zo\xC3\xAB/fix \xE6\x97\xA5\xE6\x9C\xAC.sh");
+  Utf8CodePage codePage;
+  ModGeneral general(profile, codePage);
+  // The 254-byte cut is in ANSI bytes: 127 two-byte characters.
+  std::string cut;
+  for (int i = 0; i < 127; ++i) cut += "\xC3\xA9";
+  EXPECT_EQ(general.ReadIniValue("Options", "Long", path), cut);
+
+  ASSERT_EQ(Put("Options", "IP", "192.168.1.1"), 1);
+  ASSERT_EQ(Put("Options", "Interval", "5"), 1);
+  ASSERT_EQ(Put("M\xC3\xBCnchen",
+                "Stra\xC3\x9F"
+                "e",
+                "\xE2\x82\xAC"),
+            1);
+  const std::u16string expected = comment + u"[Options]\r\nIP=192.168.1.1\n" + tail +
+                                  u"Interval=5\r\n\r\n[M\u00FCnchen]\r\nStra\u00DFe=\u20AC\r\n";
+  EXPECT_EQ(Contents(), kUtf16Bom + Utf16Le(expected));
+  EXPECT_EQ(Get("m\xC3\xBCnchen",
+                "stra\xC3\x9F"
+                "e"),
+            "\xE2\x82\xAC");
+  EXPECT_EQ(Get("Options", "IP"), "192.168.1.1");
 }
 
 TEST_F(ProfileTest, LineBreaksInAValueBecomeBlanks) {
   test::WriteFile(path, "[Options]\r\nIP=1\r\nInterval=5\r\n");
-  ASSERT_NE(Put("Options", "IP", "a\r\nb\rc\nd"), 0);
-  ASSERT_NE(Put("Opt\nions", "K\ney", "v"), 0);
+  ASSERT_EQ(Put("Options", "IP", "a\r\nb\rc\nd"), 1);
+  ASSERT_EQ(Put("Opt\nions", "K\ney", "v"), 1);
   EXPECT_EQ(Contents(), "[Options]\r\nIP=a  b c d\r\nInterval=5\r\n\r\n[Opt ions]\r\nK ey=v\r\n");
   EXPECT_EQ(Get("Options", "IP"), "a  b c d");
   EXPECT_EQ(Get("Options", "Interval"), "5");
@@ -198,9 +314,9 @@ TEST_F(ProfileTest, NullFormsDeleteAndList) {
   EXPECT_EQ(profile.GetPrivateProfileStringA("a", nullptr, "", keys.data(), 6, path.c_str()), 4u);
   EXPECT_EQ(keys, std::string("k1\0k\0\0", 6));
 
-  ASSERT_NE(Put("A", "K1", nullptr), 0);
-  ASSERT_NE(Put("b", nullptr, nullptr), 0);
-  ASSERT_NE(Put("Nowhere", "k", nullptr), 0);
+  ASSERT_EQ(Put("A", "K1", nullptr), 1);
+  ASSERT_EQ(Put("b", nullptr, nullptr), 1);
+  ASSERT_EQ(Put("Nowhere", "k", nullptr), 1);
   EXPECT_EQ(Contents(), "[A]\r\nk2=2\r\n[C]\r\n");
   EXPECT_EQ(Put(nullptr, "k", "v"), 0);
 }
@@ -217,18 +333,173 @@ TEST_F(ProfileTest, ReadIniValueCutsALongValueTo254) {
   EXPECT_EQ(general.ReadIniValue("options", "ip", path), "192.168.25.0");
 }
 
-// A folder that not even root may write: a tmpfs mounted read-only.
-class ReadOnlyMount {
- public:
-  explicit ReadOnlyMount(const std::string& folder) : folder_(folder) {
-    ::mkdir(folder.c_str(), 0755);
-    mounted_ = ::mount("quorrel-test", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+// The file as it stood, the way to check it still does.
+struct Snapshot {
+  std::string bytes;
+  struct stat st {};
+  explicit Snapshot(const std::string& file) : bytes(test::ReadFile(file)) {
+    ::lstat(file.c_str(), &st);
   }
-  ~ReadOnlyMount() {
+  bool Unchanged(const std::string& file) const {
+    struct stat now {};
+    return ::lstat(file.c_str(), &now) == 0 && now.st_ino == st.st_ino &&
+           now.st_mode == st.st_mode && now.st_uid == st.st_uid && test::ReadFile(file) == bytes;
+  }
+};
+
+TEST_F(ProfileTest, FileTheUserMayNotWriteIsLeftAlone) {
+  QUORREL_REQUIRE_ROOT();
+  const std::string text = "[Options]\nIP=10.0.0.1\n";
+  // Read-only, even to root, who could write it regardless of its mode.
+  test::WriteFile(path, text);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  Snapshot readOnly(path);
+  EXPECT_EQ(Put("Options", "IP", "192.168.1.1"), 0);
+  EXPECT_EQ(Put("Options", "New", "1"), 0);
+  EXPECT_EQ(Put("Options", nullptr, nullptr), 0);
+  EXPECT_TRUE(readOnly.Unchanged(path));
+  EXPECT_EQ(Get("Options", "IP"), "10.0.0.1");
+
+  // Another user's file without a write bit for others.
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(::chown(path.c_str(), test::kNobody, test::kNoGroup), 0);
+  Snapshot othersFile(path);
+  EXPECT_EQ(Put("Options", "IP", "192.168.1.1"), 0);
+  EXPECT_TRUE(othersFile.Unchanged(path));
+
+  // With the write bit for others it may be written, and stays its owner's.
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  EXPECT_EQ(Put("Options", "IP", "192.168.1.1"), 1);
+  EXPECT_EQ(Contents(), "[Options]\nIP=192.168.1.1\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, test::kNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
+  EXPECT_EQ(test::ListDir(dir.path), Names{"Settings.ini"});
+}
+
+TEST_F(ProfileTest, OrdinaryUserKeepsReadOnlyFilesAndWritesTheirOwn) {
+  QUORREL_REQUIRE_ROOT();
+  ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
+  const std::string text = "[Options]\nIP=10.0.0.1\n";
+  test::WriteFile(path, text);
+  ASSERT_EQ(::chown(path.c_str(), test::kNobody, test::kNoGroup), 0);
+  ASSERT_EQ(::chown(dir.path.c_str(), test::kNobody, test::kNoGroup), 0);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  Snapshot readOnly(path);
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "IP", "192.168.1.1"); }), 0);
+  EXPECT_TRUE(readOnly.Unchanged(path));
+
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "IP", "192.168.1.1"); }), 1);
+  EXPECT_EQ(Contents(), "[Options]\nIP=192.168.1.1\n");
+  EXPECT_EQ(test::ListDir(dir.path), Names{"Settings.ini"});
+}
+
+TEST_F(ProfileTest, ReadOnlyFolderOfAnOrdinaryUserLeavesTheFile) {
+  QUORREL_REQUIRE_ROOT();
+  // The folder is root's; the file is the user's and writable, but a safe
+  // write needs a temporary file beside it.
+  ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
+  test::WriteFile(path, "[Options]\r\nIP=10.0.0.1\r\n");
+  ASSERT_EQ(::chown(path.c_str(), test::kNobody, test::kNoGroup), 0);
+  Snapshot before(path);
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "IP", "192.168.1.1"); }), 0);
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "New", "1"); }), 0);
+  EXPECT_TRUE(before.Unchanged(path));
+  EXPECT_EQ(test::ListDir(dir.path), Names{"Settings.ini"});
+
+  // Once the folder is the user's, the same write goes through.
+  ASSERT_EQ(::chown(dir.path.c_str(), test::kNobody, test::kNoGroup), 0);
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "IP", "192.168.1.1"); }), 1);
+  EXPECT_EQ(Contents(), "[Options]\r\nIP=192.168.1.1\r\n");
+}
+
+TEST_F(ProfileTest, LinkIsWrittenThroughOnlyToTheUsersOwnRegularFile) {
+  QUORREL_REQUIRE_ROOT();
+  const std::string text = "# kept as it is\n[Options]\nIP=1\nother=x  \n";
+  std::string own = dir.path + "/own.ini";
+  test::WriteFile(own, text);
+  ASSERT_EQ(::symlink(own.c_str(), path.c_str()), 0);
+  ASSERT_EQ(Put("Options", "IP", "2"), 1);
+  ASSERT_EQ(Put("Options", "Interval", "5"), 1);
+  struct stat st {};
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(test::ReadFile(own), "# kept as it is\n[Options]\nIP=2\nother=x  \nInterval=5\r\n");
+  EXPECT_EQ(test::ListDir(dir.path), (Names{"Settings.ini", "own.ini"}));
+
+  // Another user's file, even one anybody may write.
+  std::string others = dir.path + "/others.ini";
+  test::WriteFile(others, text);
+  ASSERT_EQ(::chown(others.c_str(), test::kNobody, test::kNoGroup), 0);
+  ASSERT_EQ(::chmod(others.c_str(), 0666), 0);
+  std::string toOthers = dir.path + "/to-others.ini";
+  ASSERT_EQ(::symlink(others.c_str(), toOthers.c_str()), 0);
+  Snapshot othersBefore(others), linkBefore(toOthers);
+  EXPECT_EQ(Put(toOthers, "Options", "IP", "2"), 0);
+  EXPECT_TRUE(othersBefore.Unchanged(others));
+  EXPECT_TRUE(linkBefore.Unchanged(toOthers));
+
+  // A link someone else made, even to the user's own file.
+  std::string planted = dir.path + "/planted.ini";
+  ASSERT_EQ(::symlink(own.c_str(), planted.c_str()), 0);
+  ASSERT_EQ(::lchown(planted.c_str(), test::kNobody, test::kNoGroup), 0);
+  Snapshot ownBefore(own);
+  EXPECT_EQ(Put(planted, "Options", "IP", "3"), 0);
+  EXPECT_TRUE(ownBefore.Unchanged(own));
+
+  // Something other than a regular file, and nothing at all.
+  std::string fifo = dir.path + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::string toFifo = dir.path + "/to-fifo.ini";
+  ASSERT_EQ(::symlink(fifo.c_str(), toFifo.c_str()), 0);
+  EXPECT_EQ(Put(toFifo, "Options", "IP", "2"), 0);
+  std::string dangling = dir.path + "/dangling.ini";
+  ASSERT_EQ(::symlink((dir.path + "/nothing.ini").c_str(), dangling.c_str()), 0);
+  EXPECT_EQ(Put(dangling, "Options", "IP", "2"), 0);
+  EXPECT_EQ(test::ListDir(dir.path),
+            (Names{"Settings.ini", "dangling.ini", "fifo", "others.ini", "own.ini", "planted.ini",
+                   "to-fifo.ini", "to-others.ini"}));
+}
+
+TEST_F(ProfileTest, OrdinaryUsersLinkToTheirOwnFileOnly) {
+  QUORREL_REQUIRE_ROOT();
+  ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(dir.path.c_str(), test::kNobody, test::kNoGroup), 0);
+  const std::string text = "[Options]\r\nIP=1\nFix path=/bin/true\r\n";
+  std::string own = dir.path + "/own.ini";
+  std::string roots = dir.path + "/roots.ini";
+  std::string toRoots = dir.path + "/to-roots.ini";
+  test::WriteFile(own, text);
+  test::WriteFile(roots, text);
+  ASSERT_EQ(::chown(own.c_str(), test::kNobody, test::kNoGroup), 0);
+  ASSERT_EQ(::chmod(roots.c_str(), 0666), 0);
+  ASSERT_EQ(::symlink(own.c_str(), path.c_str()), 0);
+  ASSERT_EQ(::symlink(roots.c_str(), toRoots.c_str()), 0);
+  ASSERT_EQ(::lchown(path.c_str(), test::kNobody, test::kNoGroup), 0);
+  ASSERT_EQ(::lchown(toRoots.c_str(), test::kNobody, test::kNoGroup), 0);
+
+  EXPECT_EQ(test::AsNobody([&] { return Put("Options", "IP", "2"); }), 1);
+  EXPECT_EQ(test::ReadFile(own), "[Options]\r\nIP=2\nFix path=/bin/true\r\n");
+  Snapshot rootsBefore(roots);
+  EXPECT_EQ(test::AsNobody([&] { return Put(toRoots, "Options", "IP", "2"); }), 0);
+  EXPECT_TRUE(rootsBefore.Unchanged(roots));
+}
+
+// A small tmpfs of the test's own, gone with the object.
+class TmpfsMount {
+ public:
+  TmpfsMount(const std::string& folder, const char* options) : folder_(folder) {
+    ::mkdir(folder.c_str(), 0755);
+    mounted_ = ::mount("quorrel-test", folder.c_str(), "tmpfs", 0, options) == 0;
+  }
+  ~TmpfsMount() {
     if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
   }
-  ReadOnlyMount(const ReadOnlyMount&) = delete;
-  ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
   bool Mounted() const { return mounted_; }
   bool MakeReadOnly() {
     return ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
@@ -241,8 +512,9 @@ class ReadOnlyMount {
 
 TEST_F(ProfileTest, UnwritableFolderLeavesTheFileAndFails) {
   QUORREL_REQUIRE_ROOT();
+  // A folder that not even root may write: a tmpfs mounted read-only.
   std::string folder = dir.path + "/ro";
-  ReadOnlyMount mount(folder);
+  TmpfsMount mount(folder, "size=64k");
   ASSERT_TRUE(mount.Mounted()) << std::strerror(errno);
   path = folder + "/Settings.ini";
   const std::string before = "[Options]\nIP=10.0.0.1\n";
@@ -252,10 +524,71 @@ TEST_F(ProfileTest, UnwritableFolderLeavesTheFileAndFails) {
   EXPECT_EQ(Put("Options", "IP", "192.168.1.1"), 0);
   EXPECT_EQ(Put("Options", "New", "1"), 0);
   EXPECT_EQ(Contents(), before);
-  EXPECT_EQ(test::ListDir(folder), std::vector<std::string>{"Settings.ini"});
+  EXPECT_EQ(test::ListDir(folder), Names{"Settings.ini"});
   EXPECT_EQ(Get("Options", "IP"), "10.0.0.1");
   path = folder + "/Absent.ini";
   EXPECT_EQ(Put("Options", "IP", "1"), 0);
+}
+
+TEST_F(ProfileTest, FullDiskKeepsTheOldFileWholeAndNoTemporaryFile) {
+  QUORREL_REQUIRE_ROOT();
+  std::string folder = dir.path + "/full";
+  TmpfsMount mount(folder, "size=64k");
+  ASSERT_TRUE(mount.Mounted()) << std::strerror(errno);
+  path = folder + "/Settings.ini";
+  // Several pages, so that a write in place could reuse what it truncated.
+  std::string before = "[Options]\r\n";
+  for (int i = 0; i < 400; ++i) before += "Key" + std::to_string(i) + "=some value\r\n";
+  test::WriteFile(path, before);
+  ASSERT_EQ(Contents(), before);
+
+  std::string filler = folder + "/filler";
+  {
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+  }
+
+  const std::string longer(6000, 'x');
+  EXPECT_EQ(Put("Options", "Fix path", longer.c_str()), 0);
+  EXPECT_EQ(Put("Options", "Key7", longer.c_str()), 0);
+  EXPECT_EQ(Contents(), before);
+  EXPECT_EQ(test::ListDir(folder), (Names{"Settings.ini", "filler"}));
+
+  // The same write succeeds once there is room: the disk was the only reason.
+  ASSERT_EQ(::unlink(filler.c_str()), 0);
+  EXPECT_EQ(Put("Options", "Key7", longer.c_str()), 1);
+  EXPECT_EQ(Get("Options", "Key8"), "some value");
+  EXPECT_EQ(test::ListDir(folder), Names{"Settings.ini"});
+}
+
+TEST_F(ProfileTest, StaleTemporaryFilesAreRemovedAtTheNextWrite) {
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string deadRun = ".Settings.ini." + std::to_string(gone) + "-0.tmp";
+  const std::string oldRun = ".Settings.ini.1-4.tmp";   // pid 1 runs, but this is old
+  const std::string liveRun = ".Settings.ini.1-5.tmp";  // a save going on now
+  const Names kept = {".Other.ini." + std::to_string(gone) + "-0.tmp", ".Settings.ini.1x-0.tmp",
+                      "Settings.ini.tmp"};
+  for (const std::string& name : {deadRun, oldRun, liveRun})
+    test::WriteFile(dir.path + "/" + name, "[Options]\r\nIP=half");
+  for (const std::string& name : kept) test::WriteFile(dir.path + "/" + name, "x");
+  const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path + "/" + oldRun).c_str(), hourAgo, 0), 0);
+
+  ASSERT_EQ(Put("Options", "IP", "192.168.1.1"), 1);
+  Names expected = kept;
+  expected.push_back(liveRun);
+  expected.push_back("Settings.ini");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(test::ListDir(dir.path), expected);
+  EXPECT_EQ(Contents(), "[Options]\r\nIP=192.168.1.1\r\n");
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #pragma once
-// A temporary folder that removes itself, and small file helpers.
+// A temporary folder that removes itself, small file helpers, and a way to run
+// a piece of a test as an ordinary user.
 #include <dirent.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,6 +42,7 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+// The folder's entries, sorted.
 inline std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(path.c_str())) {
@@ -46,7 +52,29 @@ inline std::vector<std::string> ListDir(const std::string& path) {
     }
     ::closedir(d);
   }
+  std::sort(names.begin(), names.end());
   return names;
+}
+
+// Debian's unprivileged "nobody" and "nogroup".
+inline constexpr uid_t kNobody = 65534;
+inline constexpr gid_t kNoGroup = 65534;
+
+// Runs `body` in a forked child that has dropped every privilege and runs as
+// nobody; returns what `body` returned, 255 when the child could not become
+// nobody, -1 when it did not exit normally.
+inline int AsNobody(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+        ::setresuid(kNobody, kNobody, kNobody) != 0)
+      ::_exit(255);
+    ::_exit(body() & 0xFF);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace quorrel::test

@@ -1,19 +1,28 @@
 #include "platform/posix/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/text.h"
+#include "platform/posix/unique_fd.h"
 
 namespace quorrel::posix {
 namespace {
@@ -22,57 +31,145 @@ namespace {
 // is neither read into memory nor rewritten.
 constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kNewLineEnd = "\r\n";
+constexpr std::string_view kTempSuffix = ".tmp";
+// A save lasts milliseconds; a temporary file this old was left by a run that
+// was killed, even when its process number has been given to another process.
+constexpr time_t kStaleTempAge = 60;
 
 enum class ReadOutcome { kOk, kMissing, kFailed };
 
-ReadOutcome ReadWholeFile(const char* path, std::string& content) {
+// O_NONBLOCK: a FIFO put where the file should be must not hang the caller in
+// open(); it is refused below as not a regular file.
+ReadOutcome ReadOpenFile(int fd, std::string& content, struct stat& st) {
   content.clear();
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
-  struct stat st {};
-  ReadOutcome outcome = ReadOutcome::kOk;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-    outcome = ReadOutcome::kFailed;
-  } else {
-    char chunk[8192];
-    for (;;) {
-      ssize_t n = ::read(fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 || content.size() + static_cast<std::size_t>(std::max<ssize_t>(n, 0)) >
-                       static_cast<std::size_t>(kMaxFileSize)) {
-        outcome = ReadOutcome::kFailed;
-        break;
-      }
-      if (n == 0) break;
-      content.append(chunk, static_cast<std::size_t>(n));
-    }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
+    return ReadOutcome::kFailed;
+  char chunk[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadOutcome::kFailed;
+    if (n == 0) return ReadOutcome::kOk;
+    if (content.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxFileSize))
+      return ReadOutcome::kFailed;
+    content.append(chunk, static_cast<std::size_t>(n));
   }
-  ::close(fd);
-  return outcome;
 }
 
-struct IniText {
-  bool bom = false;
-  std::vector<std::string> lines;  // without their line ends
+ReadOutcome ReadWholeFile(const char* path, std::string& content) {
+  UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.Get() < 0) return errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
+  struct stat st {};
+  return ReadOpenFile(fd.Get(), content, st);
+}
+
+// The file's text in its own encoding. Windows reads a file that starts with
+// the UTF-16LE byte-order mark as UTF-16 and keeps it so when it writes;
+// everything else is 8-bit text in the ANSI code page, which is UTF-8 here.
+enum class Encoding { kAnsi, kUtf16Le };
+
+// A line as it stands in the file, kept byte for byte so that a save rewrites
+// only the lines it changes; `text` is what the parser looks at.
+struct Line {
+  std::string bytes;  // in the file's encoding, without the line end
+  std::string end;    // the line's own end in the file's encoding; empty on a last line without one
+  std::string text;   // UTF-8, up to the first NUL
 };
 
+struct IniText {
+  Encoding encoding = Encoding::kAnsi;
+  std::string head;  // the byte-order mark
+  std::vector<Line> lines;
+  std::string tail;  // the odd last byte of a UTF-16 file, which is no character
+};
+
+// Windows' profile functions end a value, like any string, at a NUL.
+std::string UpToNul(std::string text) {
+  if (std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+std::string Encode(Encoding encoding, std::string_view utf8) {
+  if (encoding == Encoding::kAnsi) return std::string(utf8);
+  std::u16string units = Utf8ToUtf16(utf8);
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+Line NewLine(Encoding encoding, std::string text) {
+  return {Encode(encoding, text), Encode(encoding, kNewLineEnd), std::move(text)};
+}
+
 // CR LF, LF alone and CR alone all end a line: files come from every editor.
-IniText SplitLines(std::string_view content) {
+// `unit(i)` is the i-th character of the file's encoding, `width` its size in bytes.
+template <typename UnitAt, typename Decode>
+void SplitLines(std::string_view body, std::size_t width, UnitAt unit, Decode decode,
+                std::vector<Line>& lines) {
+  const std::size_t count = body.size() / width;
+  std::size_t start = 0;
+  while (start < count) {
+    std::size_t stop = start;
+    while (stop < count && unit(stop) != '\r' && unit(stop) != '\n') ++stop;
+    std::size_t next = stop;
+    if (next < count) {
+      if (unit(next) == '\r' && next + 1 < count && unit(next + 1) == '\n') ++next;
+      ++next;
+    }
+    lines.push_back({std::string(body.substr(start * width, (stop - start) * width)),
+                     std::string(body.substr(stop * width, (next - stop) * width)),
+                     UpToNul(decode(start, stop))});
+    start = next;
+  }
+}
+
+IniText Parse(std::string_view content) {
   IniText text;
+  if (content.starts_with(kUtf16LeBom)) {
+    text.encoding = Encoding::kUtf16Le;
+    text.head = kUtf16LeBom;
+    std::string_view body = content.substr(kUtf16LeBom.size());
+    if (body.size() % 2 != 0) {
+      text.tail = body.substr(body.size() - 1);
+      body.remove_suffix(1);
+    }
+    auto unit = [body](std::size_t i) {
+      return static_cast<char16_t>(static_cast<unsigned char>(body[2 * i]) |
+                                   static_cast<unsigned char>(body[2 * i + 1]) << 8);
+    };
+    auto decode = [&unit](std::size_t from, std::size_t to) {
+      std::u16string units;
+      for (std::size_t i = from; i < to; ++i) units.push_back(unit(i));
+      return Utf16ToUtf8(units);
+    };
+    SplitLines(body, 2, unit, decode, text.lines);
+    return text;
+  }
   if (content.starts_with(kUtf8Bom)) {
-    text.bom = true;
+    text.head = kUtf8Bom;
     content.remove_prefix(kUtf8Bom.size());
   }
-  while (!content.empty()) {
-    std::size_t end = content.find_first_of("\r\n");
-    text.lines.emplace_back(content.substr(0, end));
-    if (end == std::string_view::npos) break;
-    std::size_t next = end + 1;
-    if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
-    content.remove_prefix(next);
-  }
+  auto unit = [content](std::size_t i) { return content[i]; };
+  auto decode = [content](std::size_t from, std::size_t to) {
+    return std::string(content.substr(from, to - from));
+  };
+  SplitLines(content, 1, unit, decode, text.lines);
   return text;
+}
+
+std::string Join(const IniText& text) {
+  std::string content = text.head;
+  for (const Line& line : text.lines) {
+    content += line.bytes;
+    content += line.end;
+  }
+  return content + text.tail;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -127,11 +224,11 @@ struct SectionRange {
   std::size_t end = 0;
 };
 
-SectionRange FindSection(const std::vector<std::string>& lines, std::string_view section) {
+SectionRange FindSection(const std::vector<Line>& lines, std::string_view section) {
   SectionRange range;
   std::string_view name;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!SectionOf(lines[i], name)) continue;
+    if (!SectionOf(lines[i].text, name)) continue;
     if (range.found) {
       range.end = i;
       return range;
@@ -146,11 +243,11 @@ SectionRange FindSection(const std::vector<std::string>& lines, std::string_view
 }
 
 // The line of the first matching key inside the section, or npos.
-std::size_t FindKey(const std::vector<std::string>& lines, const SectionRange& range,
+std::size_t FindKey(const std::vector<Line>& lines, const SectionRange& range,
                     std::string_view key) {
   std::string_view k, v;
   for (std::size_t i = range.begin + 1; i < range.end; ++i)
-    if (KeyOf(lines[i], k, v) && SameName(k, key)) return i;
+    if (KeyOf(lines[i].text, k, v) && SameName(k, key)) return i;
   return std::string::npos;
 }
 
@@ -194,13 +291,145 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-std::string JoinLines(const IniText& text) {
-  std::string content = text.bom ? std::string(kUtf8Bom) : std::string();
-  for (const std::string& line : text.lines) {
-    content += line;
-    content += kLineEnd;
+// Applies one WritePrivateProfileStringA to the text. False when nothing changes.
+bool Edit(IniText& text, std::string_view section, const char* key, const char* value) {
+  const Encoding encoding = text.encoding;
+  std::vector<Line>& lines = text.lines;
+  auto at = [&lines](std::size_t i) { return lines.begin() + static_cast<std::ptrdiff_t>(i); };
+  auto insert = [&](std::size_t i, std::string line) {
+    // Only the last line can lack a line end, and it needs one now.
+    if (i == lines.size() && !lines.empty() && lines.back().end.empty())
+      lines.back().end = Encode(encoding, kNewLineEnd);
+    lines.insert(at(i), NewLine(encoding, std::move(line)));
+  };
+
+  std::string sectionName = OneLine(section);
+  SectionRange range = FindSection(lines, sectionName);
+  if (key == nullptr) {
+    // No key: the whole section goes.
+    if (!range.found) return false;
+    lines.erase(at(range.begin), at(range.end));
+    return true;
   }
-  return content;
+  std::string keyName = OneLine(Trim(key));
+  std::size_t found = range.found ? FindKey(lines, range, keyName) : std::string::npos;
+  if (value == nullptr) {
+    // No value: the key goes.
+    if (found == std::string::npos) return false;
+    lines.erase(at(found));
+    return true;
+  }
+  std::string line = keyName + "=" + OneLine(value);
+  if (found != std::string::npos) {
+    // The line keeps its own line end.
+    lines[found].bytes = Encode(encoding, line);
+    lines[found].text = std::move(line);
+  } else if (range.found) {
+    // After the section's last non-blank line, before the blank lines that
+    // set it off from the next one.
+    std::size_t after = range.end;
+    while (after > range.begin + 1 && Trim(lines[after - 1].text).empty()) --after;
+    insert(after, std::move(line));
+  } else {
+    if (!lines.empty() && !Trim(lines.back().text).empty()) insert(lines.size(), "");
+    insert(lines.size(), "[" + sectionName + "]");
+    insert(lines.size(), std::move(line));
+  }
+  return true;
+}
+
+bool InGroup(gid_t gid) {
+  if (gid == ::getegid()) return true;
+  int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  count = ::getgroups(count, groups.data());
+  return count > 0 &&
+         std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
+}
+
+// Whether the mode bits let this user write the file. Root's power to write
+// any file is deliberately not used: a read-only Settings.ini stays as it is,
+// as the read-only attribute keeps it on Windows.
+bool MayWrite(const struct stat& st) {
+  if (st.st_uid == ::geteuid()) return (st.st_mode & S_IWUSR) != 0;
+  if (InGroup(st.st_gid)) return (st.st_mode & S_IWGRP) != 0;
+  return (st.st_mode & S_IWOTH) != 0;
+}
+
+// Where the bytes of `path` are stored: the path itself, or for a symbolic
+// link the file it leads to. A link is followed only when both the link and
+// the file it ends at are this user's own and the file is a regular one; a
+// link planted by someone else, or one to another user's or a system file, is
+// not written through.
+bool ResolveTarget(const char* path, std::string& folder, std::string& base) {
+  std::string target = path;
+  struct stat st {};
+  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (st.st_uid != ::geteuid()) return false;
+    char* resolved = ::realpath(path, nullptr);
+    if (resolved == nullptr) return false;
+    target = resolved;
+    std::free(resolved);
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+      return false;
+  }
+  std::size_t slash = target.rfind('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  base = slash == std::string::npos ? target : target.substr(slash + 1);
+  return !base.empty();
+}
+
+std::string TempPrefix(const std::string& base) { return "." + base + "."; }
+
+// ".<base>.<pid>-<n>.tmp": the process that wrote it, or 0 when the name is
+// not one of ours.
+pid_t TempOwner(std::string_view name, const std::string& base) {
+  const std::string prefix = TempPrefix(base);
+  if (!name.starts_with(prefix) || !name.ends_with(kTempSuffix)) return 0;
+  name.remove_prefix(prefix.size());
+  name.remove_suffix(kTempSuffix.size());
+  std::size_t dash = name.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash + 1 == name.size()) return 0;
+  pid_t pid = 0;
+  auto [end, error] = std::from_chars(name.data(), name.data() + dash, pid);
+  if (error != std::errc() || end != name.data() + dash || pid <= 0) return 0;
+  for (char c : name.substr(dash + 1))
+    if (c < '0' || c > '9') return 0;
+  return pid;
+}
+
+// Removes the temporary files a killed earlier save left beside the file. One
+// whose process still runs and that is fresh belongs to a save going on now.
+void RemoveStaleTemps(int dir, const std::string& base) {
+  alignas(8) char buffer[8192];
+  const time_t now = ::time(nullptr);
+  for (;;) {
+    ssize_t n = ::getdents64(dir, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    const std::size_t size = static_cast<std::size_t>(n);
+    constexpr std::size_t kNameAt = offsetof(struct dirent64, d_name);
+    for (std::size_t at = 0; at + kNameAt < size;) {
+      unsigned short length = 0;
+      std::memcpy(&length, buffer + at + offsetof(struct dirent64, d_reclen), sizeof length);
+      if (length <= kNameAt || length > size - at) return;
+      const char* nameStart = buffer + at + kNameAt;
+      const char* nul = static_cast<const char*>(std::memchr(nameStart, '\0', length - kNameAt));
+      if (nul == nullptr) return;
+      std::string name(nameStart, nul);
+      at += length;
+
+      pid_t owner = TempOwner(name, base);
+      if (owner == 0) continue;
+      struct stat st {};
+      if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        continue;
+      bool running = ::kill(owner, 0) == 0 || errno == EPERM;
+      if (running && now - st.st_mtime < kStaleTempAge) continue;
+      ::unlinkat(dir, name.c_str(), 0);
+    }
+  }
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -213,56 +442,55 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Writes a sibling temporary file and renames it over `path`, so a crash or a
-// full disk leaves either the old file or the new one, never half of either.
-bool ReplaceFile(const char* path, const std::string& bytes) {
-  std::string target = path;
-  struct stat st {};
-  // Replace what a symbolic link points to, not the link itself.
-  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path, resolved) == nullptr) return false;
-    target = resolved;
-  }
-  bool exists = ::stat(target.c_str(), &st) == 0;
-  std::size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? "."
-                       : slash == 0               ? "/"
-                                                  : target.substr(0, slash);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
+// Writes a sibling temporary file and renames it over `base`, so a crash or a
+// full disk leaves either the old file or the new one, never half of either.
+// `old` is the file as it was read, null when there was none.
+bool ReplaceFile(int dir, const std::string& base, const std::string& bytes,
+                 const struct stat* old) {
   static std::atomic<unsigned> counter{0};
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + "/." + base + "." + std::to_string(::getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + ".tmp";
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 100 && fd.Get() < 0; ++attempt) {
+    temp = TempPrefix(base) + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1)) + std::string(kTempSuffix);
+    fd.Reset(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      old != nullptr ? 0600 : 0666));
+    if (fd.Get() < 0 && errno != EEXIST) return false;
   }
-  if (fd < 0) return false;
+  if (fd.Get() < 0) return false;
 
-  bool ok = WriteAll(fd, bytes);
-  if (ok && exists) {
-    ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+  bool ok = WriteAll(fd.Get(), bytes);
+  if (ok && old != nullptr) {
+    ok = ::fchmod(fd.Get(), old->st_mode & 07777) == 0;
     // Keeps a file that root rewrites owned by its user; only root may, so a
     // refusal here is expected and harmless.
-    if (ok && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    if (ok && ::fchown(fd.Get(), old->st_uid, old->st_gid) != 0) {
     }
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  // fsync reports what a delayed write could not store, so close has nothing left to say.
+  ok = ok && ::fsync(fd.Get()) == 0;
+  fd.Reset();
+  if (ok) {
+    // Someone replaced or created the file since it was read: theirs stands.
+    struct stat now {};
+    bool there = ::fstatat(dir, base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    if (old != nullptr) {
+      ok = there && SameFile(now, *old);
+    } else {
+      ok = !there && errno == ENOENT;
+    }
+  }
+  ok = ok && ::renameat(dir, temp.c_str(), dir, base.c_str()) == 0;
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlinkat(dir, temp.c_str(), 0);
     return false;
   }
   // The rename itself lasts only once the folder is on disk.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  ::fsync(dir);
   return true;
 }
 
@@ -274,13 +502,13 @@ std::uint32_t ProfileFile::GetPrivateProfileStringA(const char* section, const c
   if (buffer == nullptr || size == 0) return 0;
   std::string content;
   if (fileName == nullptr || ReadWholeFile(fileName, content) != ReadOutcome::kOk) content.clear();
-  IniText text = SplitLines(content);
+  IniText text = Parse(content);
 
   if (section == nullptr) {
     std::vector<std::string_view> names;
     std::string_view name;
-    for (const std::string& line : text.lines)
-      if (SectionOf(line, name)) names.push_back(name);
+    for (const Line& line : text.lines)
+      if (SectionOf(line.text, name)) names.push_back(name);
     return CopyOutList(names, buffer, size);
   }
   SectionRange range = FindSection(text.lines, Trim(section));
@@ -289,13 +517,13 @@ std::uint32_t ProfileFile::GetPrivateProfileStringA(const char* section, const c
     std::string_view k, v;
     if (range.found)
       for (std::size_t i = range.begin + 1; i < range.end; ++i)
-        if (KeyOf(text.lines[i], k, v)) names.push_back(k);
+        if (KeyOf(text.lines[i].text, k, v)) names.push_back(k);
     return CopyOutList(names, buffer, size);
   }
   if (range.found) {
     std::size_t at = FindKey(text.lines, range, Trim(key));
     std::string_view k, value;
-    if (at != std::string::npos && KeyOf(text.lines[at], k, value))
+    if (at != std::string::npos && KeyOf(text.lines[at].text, k, value))
       return CopyOut(Unquote(value), buffer, size);
   }
   // Trailing blanks of the default are dropped, as Windows does.
@@ -306,44 +534,31 @@ std::uint32_t ProfileFile::GetPrivateProfileStringA(const char* section, const c
 int ProfileFile::WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                             const char* fileName) {
   if (section == nullptr || fileName == nullptr || fileName[0] == '\0') return 0;
-  std::string content;
-  ReadOutcome read = ReadWholeFile(fileName, content);
-  if (read == ReadOutcome::kFailed) return 0;
-  IniText text = SplitLines(content);
+  std::string folder, base;
+  if (!ResolveTarget(fileName, folder, base)) return 0;
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) return 0;
+  RemoveStaleTemps(dir.Get(), base);
 
-  std::string sectionName = OneLine(Trim(section));
-  SectionRange range = FindSection(text.lines, sectionName);
-  if (key == nullptr) {
-    // No key: the whole section goes.
-    if (!range.found) return 1;
-    text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(range.begin),
-                     text.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
-  } else {
-    std::string keyName = OneLine(Trim(key));
-    std::size_t at = range.found ? FindKey(text.lines, range, keyName) : std::string::npos;
-    if (value == nullptr) {
-      // No value: the key goes.
-      if (at == std::string::npos) return 1;
-      text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(at));
-    } else {
-      std::string line = keyName + "=" + OneLine(value);
-      if (at != std::string::npos) {
-        text.lines[at] = std::move(line);
-      } else if (range.found) {
-        // After the section's last non-blank line, before the blank lines
-        // that set it off from the next one.
-        std::size_t insert = range.end;
-        while (insert > range.begin + 1 && Trim(text.lines[insert - 1]).empty()) --insert;
-        text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(insert),
-                          std::move(line));
-      } else {
-        if (!text.lines.empty() && !Trim(text.lines.back()).empty()) text.lines.emplace_back();
-        text.lines.push_back("[" + sectionName + "]");
-        text.lines.push_back(std::move(line));
-      }
+  std::string content;
+  struct stat st {};
+  bool exists = false;
+  {
+    // O_NOFOLLOW: the name was checked above and must not have become a link since.
+    UniqueFd file(
+        ::openat(dir.Get(), base.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (file.Get() >= 0) {
+      if (ReadOpenFile(file.Get(), content, st) != ReadOutcome::kOk || !MayWrite(st)) return 0;
+      exists = true;
+    } else if (errno != ENOENT) {
+      return 0;
     }
   }
-  return ReplaceFile(fileName, JoinLines(text)) ? 1 : 0;
+  IniText text = Parse(content);
+  if (!Edit(text, Trim(section), key, value)) return 1;
+  std::string bytes = Join(text);
+  if (exists && bytes == content) return 1;
+  return ReplaceFile(dir.Get(), base, bytes, exists ? &st : nullptr) ? 1 : 0;
 }
 
 }  // namespace quorrel::posix
