@@ -4,6 +4,9 @@
 #include "platform/posix/if_table.h"
 
 #include <arpa/inet.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -18,10 +21,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/bytes.h"
 #include "fakes/fakes.h"
+#include "if_table_reference.h"
 #include "interfaces/c_ip_helper.h"
 #include "netns.h"
 #include "platform/posix/files.h"
+#include "platform/posix/link_messages.h"
 #include "window/form1.h"
 
 namespace quorrel {
@@ -323,6 +329,339 @@ TEST_F(NetlinkIfTableTest, AnAdapterDeletedWhileMonitoringRunsMeasuresZero) {
   EXPECT_EQ(app.form.sampler.selectedInterface, nullptr);
   app.form.tmrBandwidth_Timer();
   EXPECT_EQ(app.form.cboConnections.Items().size(), 2u);  // the list stays as loaded
+}
+
+// --- the link cache against a fresh dump ---------------------------------------
+
+using Row = std::vector<std::byte>;
+
+// The rows of one table image, taken as the program takes it: size, then fill.
+std::vector<Row> Rows(IpHelperApi& api) {
+  std::uint32_t size = 0;
+  EXPECT_EQ(api.GetIfTable(nullptr, size, false), kErrorInsufficientBuffer);
+  std::vector<std::byte> image(size);
+  EXPECT_EQ(api.GetIfTable(image.data(), size, false), kNoError);
+  std::vector<Row> rows;
+  const std::uint32_t count = ReadLe32(image.data());
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::byte* row = image.data() + kIfTableHeaderSize + i * kIfRowSize;
+    rows.emplace_back(row, row + kIfRowSize);
+  }
+  return rows;
+}
+
+std::string NameOf(const Row& row) {
+  std::string name;
+  for (std::size_t i = 0; i < ifrow::kNameUnits; ++i) {
+    const std::uint16_t unit = ReadLe16(row.data() + ifrow::kName + 2 * i);
+    if (unit == 0) break;
+    name += unit < 0x80 ? static_cast<char>(unit) : '?';
+  }
+  return name;
+}
+
+std::string FieldAt(std::size_t offset) {
+  static const std::pair<std::size_t, const char*> kFields[] = {
+      {ifrow::kName, "name"},           {ifrow::kIndex, "index"},
+      {ifrow::kType, "type"},           {ifrow::kMtu, "mtu"},
+      {ifrow::kSpeed, "speed"},         {ifrow::kPhysAddrLen, "address length"},
+      {ifrow::kPhysAddr, "address"},    {ifrow::kAdminStatus, "admin status"},
+      {ifrow::kOperStatus, "oper status"}, {ifrow::kLastChange, "last change"},
+      {ifrow::kInOctets, "counters"},   {ifrow::kDescrLen, "description length"},
+      {ifrow::kDescr, "description"}};
+  const char* field = "?";
+  for (const auto& [at, name] : kFields)
+    if (offset >= at) field = name;
+  return field;
+}
+
+std::vector<std::string> Names(const std::vector<Row>& rows) {
+  std::vector<std::string> names;
+  for (const Row& r : rows) names.push_back(NameOf(r));
+  return names;
+}
+
+// Waits until two reads of the uncached table 100 ms apart agree: the kernel
+// finishes a carrier change from a work queue, a moment after the command.
+void Settle() {
+  std::vector<Row> last;
+  for (int i = 0; i < 30; ++i) {
+    test::reference::OneDumpIfTable reference;
+    std::vector<Row> now = Rows(reference);
+    if (now == last) return;
+    last = std::move(now);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+// The cached table's snapshot equals a fresh one-dump read and a new
+// service's first read, row for row and field for field.
+void ExpectSameAsFreshDump(posix::NetlinkIfTable& cached, const std::string& step) {
+  Settle();
+  const std::vector<Row> got = Rows(cached);
+  test::reference::OneDumpIfTable reference;
+  const std::vector<Row> want = Rows(reference);
+  ASSERT_EQ(Names(got), Names(want)) << "after " << step;
+  for (std::size_t r = 0; r < got.size(); ++r) {
+    const auto differs = std::mismatch(got[r].begin(), got[r].end(), want[r].begin());
+    EXPECT_TRUE(differs.first == got[r].end())
+        << "after " << step << ": row " << NameOf(want[r]) << " differs in its "
+        << FieldAt(static_cast<std::size_t>(differs.first - got[r].begin()));
+  }
+  posix::NetlinkIfTable fresh;
+  EXPECT_TRUE(Rows(fresh) == got) << "a new service reads otherwise after " << step;
+}
+
+class LinkCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::IsRoot()) GTEST_SKIP() << "needs root to make network namespaces";
+    isolated_ = std::make_unique<test::PrivateNetns>();
+    // Without IPv6 an idle link sends nothing, so two reads agree on the counters too.
+    test::ShOrThrow("sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
+    test::ShOrThrow("ip link set lo up");
+  }
+  // Runs `ip -batch` on the lines `line(i)` for i in [0, count).
+  template <typename Line>
+  void Batch(int count, Line line) {
+    const std::string path = "/tmp/qrl-cache-" + std::to_string(::getpid()) + ".ip";
+    {
+      std::ofstream out(path);
+      for (int i = 0; i < count; ++i) out << line(i) << "\n";
+    }
+    const int rc = Sh("ip -batch " + path);
+    std::remove(path.c_str());
+    ASSERT_EQ(rc, 0);
+  }
+
+  std::unique_ptr<test::PrivateNetns> isolated_;
+  posix::NetlinkIfTable table;
+};
+
+TEST_F(LinkCacheTest, FollowsEveryChangeOfALinkBetweenSnapshots) {
+  test::ShOrThrow("ip link add qc0a type veth peer name qc0b");
+  ExpectSameAsFreshDump(table, "the first read");
+
+  const std::pair<const char*, const char*> kSteps[] = {
+      {"adding a pair", "ip link add qc1a type veth peer name qc1b"},
+      {"bringing it up", "ip link set qc1a up && ip link set qc1b up"},
+      {"a new MTU", "ip link set qc1a mtu 1280"},
+      {"a new address", "ip link set qc1b address 02:0a:0b:0c:0d:0e"},
+      {"an alias", "ip link set qc1a alias 'Cache test'"},
+      {"taking one end down", "ip link set qc1b down"},
+      {"a rename", "ip link set qc1a down && ip link set qc1a name qc1renamed"},
+      {"bringing the renamed end up", "ip link set qc1renamed up && ip link set qc1b up"},
+      {"deleting the first pair", "ip link del qc0a"},
+      {"deleting the renamed pair", "ip link del qc1renamed"},
+  };
+  for (const auto& [step, command] : kSteps) {
+    test::ShOrThrow(command);
+    ExpectSameAsFreshDump(table, step);
+  }
+  const std::vector<std::string> left = Names(Rows(table));
+  EXPECT_EQ(left, std::vector<std::string>{"lo"});
+  // Every change came through the notifications: one link dump in all.
+  EXPECT_EQ(table.LinkDumps(), 1u);
+}
+
+TEST_F(LinkCacheTest, AnOverrunOfTheNotificationsIsCaughtUpByADump) {
+  constexpr int kPairs = 300;
+  ExpectSameAsFreshDump(table, "the first read");
+  Batch(kPairs, [](int i) { return "link add qo" + std::to_string(i) + "a type veth peer name qo" +
+                                   std::to_string(i) + "b"; });
+  Batch(kPairs, [](int i) { return "link set qo" + std::to_string(i) + "a up"; });
+  ExpectSameAsFreshDump(table, "adding " + std::to_string(kPairs) + " pairs at once");
+  EXPECT_EQ(Rows(table).size(), 1u + 2 * kPairs);
+  // So many messages at once cannot all wait in the socket.
+  EXPECT_GE(table.LinkDumps(), 2u);
+
+  Batch(kPairs, [](int i) { return "link set qo" + std::to_string(i) + "a mtu 1400"; });
+  ExpectSameAsFreshDump(table, "changing the MTU of " + std::to_string(kPairs) + " links");
+  Batch(kPairs, [](int i) { return "link del qo" + std::to_string(i) + "a"; });
+  ExpectSameAsFreshDump(table, "deleting them all");
+  EXPECT_EQ(Names(Rows(table)), std::vector<std::string>{"lo"});
+}
+
+TEST_F(LinkCacheTest, SizeQueryAndFillShareOneSnapshotUnlessALinkChanges) {
+  test::ShOrThrow("ip link add qs0a type veth peer name qs0b");
+  std::vector<Row> first = Rows(table);
+  // A link made between the query and the fill is in the fill, which asks for more room.
+  std::uint32_t size = 0;
+  table.GetIfTable(nullptr, size, false);
+  test::ShOrThrow("ip link add qs1a type veth peer name qs1b");
+  std::vector<std::byte> image(size);
+  EXPECT_EQ(table.GetIfTable(image.data(), size, false), kErrorInsufficientBuffer);
+  EXPECT_EQ(size, kIfTableHeaderSize + (first.size() + 2) * kIfRowSize);
+  image.resize(size);
+  EXPECT_EQ(table.GetIfTable(image.data(), size, false), kNoError);
+  EXPECT_EQ(ReadLe32(image.data()), first.size() + 2);
+  EXPECT_EQ(table.LinkDumps(), 1u);
+}
+
+// --- the parsers, on messages made by hand ------------------------------------
+
+class MessageWriter {
+ public:
+  // Starts a message of `type` with a fixed header of `header` bytes.
+  template <typename Header>
+  void Begin(std::uint16_t type, const Header& header, std::uint32_t sequence = 7) {
+    start_ = bytes_.size();
+    nlmsghdr h{};
+    h.nlmsg_type = type;
+    h.nlmsg_seq = sequence;
+    Append(&h, sizeof h);
+    Append(&header, sizeof header);
+  }
+  void Attr(std::uint16_t type, const void* data, std::size_t size) {
+    rtattr a{};
+    a.rta_type = type;
+    a.rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
+    Append(&a, sizeof a);
+    Append(data, size);
+  }
+  void Text(std::uint16_t type, const std::string& text) { Attr(type, text.c_str(), text.size() + 1); }
+  void End() {
+    const auto length = static_cast<std::uint32_t>(bytes_.size() - start_);
+    std::memcpy(bytes_.data() + start_, &length, sizeof length);
+  }
+  std::span<const std::byte> Bytes() const { return bytes_; }
+  std::vector<std::byte>& Raw() { return bytes_; }
+
+ private:
+  void Append(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::byte*>(data);
+    bytes_.insert(bytes_.end(), p, p + size);
+    bytes_.resize(NLMSG_ALIGN(bytes_.size()));
+  }
+  std::vector<std::byte> bytes_;
+  std::size_t start_ = 0;
+};
+
+ifinfomsg Info(int index, unsigned char family = AF_UNSPEC) {
+  ifinfomsg info{};
+  info.ifi_family = family;
+  info.ifi_index = index;
+  info.ifi_type = 1;  // ARPHRD_ETHER
+  info.ifi_flags = IFF_UP;
+  return info;
+}
+
+TEST(LinkMessages, LinksWithoutANameOrOfAnotherFamilyAreSkipped) {
+  MessageWriter w;
+  w.Begin(RTM_NEWLINK, Info(3));
+  w.Text(IFLA_IFNAME, "eth0");
+  const std::uint32_t mtu = 9000;
+  w.Attr(IFLA_MTU, &mtu, sizeof mtu);
+  w.End();
+  w.Begin(RTM_NEWLINK, Info(4));  // no name at all
+  w.Attr(IFLA_MTU, &mtu, sizeof mtu);
+  w.End();
+  w.Begin(RTM_NEWLINK, Info(5));  // an empty one
+  w.Text(IFLA_IFNAME, "");
+  w.End();
+  w.Begin(RTM_DELLINK, Info(6, AF_BRIDGE));  // a port leaving a bridge, not a link going
+  w.End();
+  w.Begin(RTM_DELLINK, Info(8));
+  w.End();
+
+  std::vector<posix::LinkChange> changes;
+  EXPECT_EQ(posix::ParseLinkMessages(w.Bytes(), 0, changes), posix::NetlinkStatus::kMore);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_FALSE(changes[0].removed);
+  EXPECT_EQ(changes[0].link.index, 3);
+  EXPECT_EQ(changes[0].link.name, "eth0");
+  EXPECT_EQ(changes[0].link.mtu, 9000u);
+  EXPECT_TRUE(changes[1].removed);
+  EXPECT_EQ(changes[1].link.index, 8);
+
+  // Of a dump, only the messages of its own request count.
+  changes.clear();
+  posix::ParseLinkMessages(w.Bytes(), 8, changes);
+  EXPECT_TRUE(changes.empty());
+}
+
+TEST(LinkMessages, ABrokenLengthFailsTheDatagramAndNothingIsReadPastIt) {
+  MessageWriter w;
+  w.Begin(RTM_NEWLINK, Info(3));
+  w.Text(IFLA_IFNAME, "eth0");
+  w.End();
+  std::vector<std::byte> bytes = w.Raw();
+  std::vector<posix::LinkChange> changes;
+  // Every cut inside the message: a header that promises more than is there.
+  for (std::size_t cut = sizeof(nlmsghdr); cut < bytes.size(); ++cut) {
+    changes.clear();
+    EXPECT_EQ(posix::ParseLinkMessages(std::span(bytes).first(cut), 0, changes),
+              posix::NetlinkStatus::kFailed)
+        << cut;
+    EXPECT_TRUE(changes.empty());
+  }
+  // An attribute longer than its message ends the attributes, not the link.
+  MessageWriter a;
+  a.Begin(RTM_NEWLINK, Info(3));
+  a.Text(IFLA_IFNAME, "eth0");
+  a.Text(IFLA_IFALIAS, "uplink");
+  a.End();
+  std::vector<std::byte>& raw = a.Raw();
+  const std::size_t aliasAt = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(ifinfomsg)) + RTA_SPACE(5);
+  const unsigned short tooLong = 200;
+  std::memcpy(raw.data() + aliasAt, &tooLong, sizeof tooLong);
+  changes.clear();
+  posix::ParseLinkMessages(a.Bytes(), 0, changes);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].link.name, "eth0");
+  EXPECT_EQ(changes[0].link.alias, "");
+
+  MessageWriter done;
+  nlmsgerr error{};
+  done.Begin(NLMSG_DONE, error);
+  done.End();
+  EXPECT_EQ(posix::ParseLinkMessages(done.Bytes(), 7, changes), posix::NetlinkStatus::kDone);
+  done.Raw()[6] = static_cast<std::byte>(NLM_F_DUMP_INTR);
+  EXPECT_EQ(posix::ParseLinkMessages(done.Bytes(), 7, changes), posix::NetlinkStatus::kInterrupted);
+}
+
+TEST(LinkMessages, StatsCarryTheLink64CountersAndShortOnesAreZeroExtended) {
+  MessageWriter w;
+  if_stats_msg header{};
+  header.ifindex = 12;
+  w.Begin(RTM_NEWSTATS, header);
+  rtnl_link_stats64 stats{};
+  stats.rx_bytes = 0x1'0000'0005ull;
+  stats.tx_bytes = 77;
+  stats.rx_packets = 10;
+  stats.multicast = 3;
+  stats.rx_nohandler = 2;
+  w.Attr(IFLA_STATS_LINK_64, &stats, sizeof stats);
+  w.End();
+  header.ifindex = 13;
+  w.Begin(RTM_NEWSTATS, header);
+  w.Attr(IFLA_STATS_LINK_64, &stats, 16);  // an older kernel's shorter struct, cut here
+  w.End();
+
+  std::vector<posix::LinkCounters> counters;
+  EXPECT_EQ(posix::ParseStatsMessages(w.Bytes(), 7, counters), posix::NetlinkStatus::kMore);
+  ASSERT_EQ(counters.size(), 2u);
+  EXPECT_EQ(counters[0].index, 12);
+  EXPECT_EQ(counters[0].rxBytes, 0x1'0000'0005ull);
+  EXPECT_EQ(counters[0].txBytes, 77u);
+  EXPECT_EQ(counters[0].rxNoHandler, 2u);
+  EXPECT_EQ(counters[1].index, 13);
+  EXPECT_EQ(counters[1].rxPackets, 10u);
+  EXPECT_EQ(counters[1].rxBytes, 0u);
+
+  // In the row: low 32 bits, and unicast = packets less multicast.
+  Row row(kIfRowSize);
+  posix::LinkRecord link;
+  link.index = 12;
+  link.name = "eth0";
+  posix::BuildStaticRow(row.data(), link, {});
+  posix::PutRowCounters(row.data(), counters[0]);
+  EXPECT_EQ(ReadLe32(row.data() + ifrow::kInOctets), 5u);
+  EXPECT_EQ(ReadLe32(row.data() + ifrow::kInUcastPkts), 7u);
+  EXPECT_EQ(ReadLe32(row.data() + ifrow::kInNUcastPkts), 3u);
+  EXPECT_EQ(ReadLe32(row.data() + ifrow::kInUnknownProtos), 2u);
+  EXPECT_EQ(NameOf(row), "eth0");
+  EXPECT_EQ(ReadLe32(row.data() + ifrow::kDescrLen), 4u);
 }
 
 }  // namespace
