@@ -16,9 +16,10 @@ RUN_PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
 TEST_PACKAGES := libgtest-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps xdotool imagemagick \
-  nftables iproute2 procps \
+  nftables iproute2 procps locales \
   dbus-daemon trayer openbox \
-  dpkg-dev file desktop-file-utils appstream lintian zip unzip
+  dpkg-dev file desktop-file-utils appstream lintian zip unzip \
+  clang libclang-rt-14-dev
 
 # wine32 runs the 32-bit program itself, but only on a kernel that runs 32-bit
 # code; elsewhere the same sources are tested as a 64-bit build under wine64.
@@ -29,7 +30,7 @@ WIN_TEST_PRESET := $(if $(CAN_RUN_I386),mingw,mingw64)
 RUN_DIR := build/run
 
 .PHONY: deps run build build-windows test test-linux test-windows test-package \
-  package package-linux package-windows bench asan clean distclean
+  package package-linux package-windows bench asan build-fuzz fuzz test-fuzz clean distclean
 
 deps:
 	@cmake/install-packages $(RUN_PACKAGES) $(TEST_PACKAGES) $(if $(CAN_RUN_I386),wine32:i386)
@@ -51,9 +52,10 @@ build-windows: deps
 	cmake --preset mingw
 	cmake --build --preset mingw
 
-test: deps test-linux test-windows
+test: deps test-linux test-windows test-fuzz
 
 test-linux: build
+	tests/unit/ensure-locales
 	ctest --preset linux
 
 test-windows: build-windows
@@ -87,6 +89,18 @@ asan: deps
 	cmake --preset linux-asan
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+
+# libFuzzer targets (clang): `make test` runs each over its seeds and for 20 s;
+# `make fuzz` gives each five minutes and reports what it reached and found.
+build-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+test-fuzz: build-fuzz
+	ctest --preset fuzz
+
+fuzz: build-fuzz
+	tests/fuzz/run-fuzzers build/fuzz 300
 
 # The program `make run` opens keeps Settings.ini and pinglog.txt beside
 # itself: `make clean` leaves those two, `make distclean` removes them too.

@@ -1,0 +1,97 @@
+// The on-screen log's bound: after every line the log holds at most 3000
+// UTF-16 code units, starts at the beginning of a line, and lost only the
+// fewest whole lines the rule allows.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/text.h"
+#include "fuzz_check.h"
+#include "window/event_log.h"
+
+namespace {
+
+using quorrel::fuzz::Check;
+constexpr std::size_t kLimit = quorrel::kLogLimit;
+
+// `trimmed` is what the bound made of `full`: all of it when it is short
+// enough; otherwise what follows the first CR LF whose CR stands at or after
+// the 1-based position L - 3000.
+void CheckTrim(const std::string& full, const std::string& trimmed) {
+  std::u16string before = quorrel::Utf8ToUtf16(full);
+  if (before.size() <= kLimit) {
+    Check(trimmed == full, "a log within the bound was changed");
+    return;
+  }
+  std::u16string after = quorrel::Utf8ToUtf16(trimmed);
+  Check(after.size() < kLimit, "the trimmed log is not below 3000 units");
+  Check(after.size() <= before.size() &&
+            std::u16string_view(before).substr(before.size() - after.size()) == after,
+        "the trimmed log is not the end of the log");
+  std::size_t cut = before.size() - after.size();
+  const std::size_t first = before.size() - kLimit - 1;  // 0-based index of position L - 3000
+  // The first CR LF at or after that position; none means the box empties.
+  std::size_t pair = first;
+  while (pair + 1 < before.size() && !(before[pair] == u'\r' && before[pair + 1] == u'\n')) ++pair;
+  if (pair + 1 >= before.size()) {
+    Check(after.empty(), "no line end to cut at, yet the log is not empty");
+    return;
+  }
+  Check(cut == pair + 2, "the trim did not cut right after the first line end it may use");
+  Check(cut >= 2 && before[cut - 2] == u'\r' && before[cut - 1] == u'\n',
+        "the trimmed log does not begin at a line start");
+}
+
+std::string StampFrom(const std::uint8_t* data, std::size_t size) {
+  quorrel::LocalTime t;
+  if (size >= 6)
+    t = {2000 + data[0], data[1] % 13, data[2] % 32, data[3] % 24, data[4] % 60, data[5] % 60};
+  std::string stamp = quorrel::FormatLogStamp(t, "/", ":");
+  Check(stamp.size() == 17 && stamp[2] == '/' && stamp[5] == '/' && stamp[8] == ' ' &&
+            stamp[11] == ':' && stamp[14] == ':',
+        "the stamp is not dd/mm/yy hh:nn:ss");
+  return stamp;
+}
+
+}  // namespace
+
+// Input: a repeat count, then messages separated by NUL bytes. The messages
+// are logged in turn, the whole list `repeat` times, so that short inputs
+// reach the bound; every step is checked.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const int repeat = 1 + data[0] % 48;
+  std::string_view body(reinterpret_cast<const char*>(data + 1), size - 1);
+  std::vector<std::string_view> messages;
+  for (std::size_t start = 0;;) {
+    std::size_t end = body.find('\0', start);
+    messages.push_back(body.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  const std::string stamp = StampFrom(data + 1, size - 1);
+
+  std::string log;
+  int lines = 0;
+  for (int r = 0; r < repeat && lines < 200; ++r) {
+    for (std::string_view message : messages) {
+      if (++lines > 200) break;
+      std::string next = quorrel::AppendLogLine(log, stamp, std::string(message));
+      CheckTrim(log + stamp + " - " + std::string(message) + "\r\n", next);
+      log = std::move(next);
+    }
+  }
+
+  // The bound on any text, line ends or not, as the box might hold after a
+  // platform edit: the input itself and enough copies of it to need a trim.
+  std::string text(body);
+  CheckTrim(text, quorrel::TrimLog(text));
+  if (!text.empty()) {
+    std::string copies;
+    while (copies.size() <= kLimit) copies += text;
+    CheckTrim(copies, quorrel::TrimLog(copies));
+  }
+  return 0;
+}
