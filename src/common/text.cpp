@@ -4,76 +4,47 @@
 #include <cstdint>
 
 #include "common/number.h"
+#include "common/utf8.h"
 
 namespace quorrel {
 
-std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    auto cont = [&](std::size_t k) {
-      return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    };
-    if (b < 0x80) {
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0 && cont(1)) {
-      cp = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3F);
-      len = 2;
-      if (cp < 0x80) cp = 0xFFFD;
-    } else if ((b & 0xF0) == 0xE0 && cont(1) && cont(2)) {
-      cp = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
-      len = 3;
-      if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    } else if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
-      cp = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-           (s[i + 3] & 0x3F);
-      len = 4;
-      if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
+namespace {
+
+// Punctuation, symbols and spaces, the characters a locale may put between
+// the parts of a date or a time. Listed rather than derived from the letter
+// and digit classes, which would need the whole Unicode database: anything
+// not listed (letters of any script, digits, ideographs, kana, controls)
+// gives the fallback.
+bool IsSeparatorCharacter(char32_t c) {
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kRanges[] = {
+      {0x20, 0x2F},     {0x3A, 0x40},     {0x5B, 0x60},     {0x7B, 0x7E},
+      {0xA0, 0xA9},     {0xAB, 0xB1},     {0xB4, 0xB4},     {0xB6, 0xB8},
+      {0xBB, 0xBB},     {0xBF, 0xBF},     {0xD7, 0xD7},     {0xF7, 0xF7},     {0x37E, 0x37E},
+      {0x387, 0x387},   {0x55A, 0x55F},   {0x589, 0x58A},   {0x5BE, 0x5BE},
+      {0x5C0, 0x5C0},   {0x5C3, 0x5C3},   {0x5F3, 0x5F4},   {0x60C, 0x60D},
+      {0x61B, 0x61B},   {0x61F, 0x61F},   {0x66A, 0x66D},   {0x6D4, 0x6D4},
+      {0x964, 0x965},   {0x2000, 0x206F}, {0x2190, 0x23FF}, {0x2500, 0x27BF},
+      {0x2900, 0x2BFF}, {0x3000, 0x3004}, {0x3008, 0x3020}, {0x3030, 0x3030},
+      {0x303D, 0x303F}, {0x30FB, 0x30FB}, {0xFE30, 0xFE4F}, {0xFE50, 0xFE6B},
+      {0xFF01, 0xFF0F}, {0xFF1A, 0xFF20}, {0xFF3B, 0xFF40}, {0xFF5B, 0xFF65},
+  };
+  for (const Range& r : kRanges)
+    if (c >= r.first && c <= r.last) return true;
+  return false;
 }
 
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;  // an unpaired half cannot be written as UTF-8
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
+}  // namespace
+
+std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallback) {
+  if (candidate.empty()) return std::string(fallback);
+  const DecodedCodePoint d = DecodeUtf8(candidate, 0);
+  // Malformed UTF-8 decodes to U+FFFD, which is no separator.
+  if (d.length != candidate.size() || !IsSeparatorCharacter(d.value))
+    return std::string(fallback);
+  return std::string(candidate);
 }
 
 std::string FormatGrouped(double value, std::string_view sep) {

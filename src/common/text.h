@@ -5,10 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf8.h"
+
 namespace quorrel {
 
-std::u16string Utf8ToUtf16(std::string_view utf8);
-std::string Utf16ToUtf8(std::u16string_view utf16);
+// The locale's date or time separator when `candidate` is exactly one
+// character that is neither a letter nor a digit nor an ideograph (a
+// punctuation mark, symbol or space); otherwise `fallback` ("/" for dates,
+// ":" for times). Some locales' formats put words there, as ja_JP's
+// "%Y年%m月%d日" does, which would make a time stamp unreadable.
+std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallback);
 
 // Number formatted with at least one digit, grouped by threes with
 // `thousandsSeparator`, a minus sign in front of a negative number, after

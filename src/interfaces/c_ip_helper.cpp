@@ -3,25 +3,22 @@
 #include <algorithm>
 #include <new>
 
-#include "common/text.h"
+#include "common/bytes.h"
+#include "common/utf8.h"
 
 namespace quorrel {
 namespace {
 
 constexpr double kHundredthsPerDay = 100.0 * 86400.0;
 
-std::uint32_t U32(const std::byte* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+std::uint32_t U32(const std::byte* p) { return ReadLe32(p); }
 
-std::int32_t I32(const std::byte* p) { return static_cast<std::int32_t>(U32(p)); }
+std::int32_t I32(const std::byte* p) { return static_cast<std::int32_t>(ReadLe32(p)); }
 
 std::string NameText(const std::byte* p) {
   std::u16string units;
   for (std::size_t i = 0; i < ifrow::kNameUnits; ++i) {
-    auto unit = static_cast<char16_t>(static_cast<unsigned>(p[2 * i]) |
-                                      static_cast<unsigned>(p[2 * i + 1]) << 8);
+    const auto unit = static_cast<char16_t>(ReadLe16(p + 2 * i));
     if (unit == 0) break;
     units += unit;
   }
@@ -60,23 +57,7 @@ std::string AdapterAddressText(const std::byte* bytes, std::uint32_t length) {
 }
 
 std::string FirstCharacters(const std::string& utf8, std::uint32_t count) {
-  std::size_t pos = 0;
-  std::uint32_t units = 0;
-  while (pos < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[pos]);
-    std::size_t length = 1;
-    if (lead >= 0xF0)
-      length = 4;
-    else if (lead >= 0xE0)
-      length = 3;
-    else if (lead >= 0xC0)
-      length = 2;
-    const std::uint32_t needed = length == 4 ? 2 : 1;  // a surrogate pair beyond U+FFFF
-    if (units + needed > count) break;
-    units += needed;
-    pos = std::min(pos + length, utf8.size());
-  }
-  return utf8.substr(0, pos);
+  return utf8.substr(0, Utf8PrefixOfUnits(utf8, count));
 }
 
 std::shared_ptr<CInterface> InterfaceFromRow(const std::byte* row, CodePage& codePage) {

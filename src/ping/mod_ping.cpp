@@ -1,6 +1,6 @@
 #include "ping/mod_ping.h"
 
-#include <cstring>
+#include "common/bytes.h"
 
 namespace quorrel {
 
@@ -25,8 +25,7 @@ std::int32_t ModPing::SendEcho(const std::string& destination, const std::string
   std::uint32_t replies =
       icmp_.IcmpSendEcho(handle, address, request.data(), static_cast<std::uint16_t>(request.size()),
                          nullptr, reply.data(), kReplyBufferSize, kEchoTimeoutMs);
-  std::uint32_t status = 0;
-  std::memcpy(&status, reply.data() + kEchoReplyStatusOffset, sizeof status);
+  std::uint32_t status = ReadLe32(reply.data() + kEchoReplyStatusOffset);
   // A service that answers no reply but leaves Status at 0 has not passed.
   if (replies == 0 && status == kIpSuccess) status = kIpReqTimedOut;
   icmp_.IcmpCloseHandle(handle);

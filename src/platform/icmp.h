@@ -1,6 +1,7 @@
 #pragma once
 // The ICMP echo service (icmp.dll on Windows).
 #include <cstdint>
+#include <string>
 
 namespace quorrel {
 
@@ -47,6 +48,10 @@ class IcmpApi {
                                      const void* requestOptions, void* reply,
                                      std::uint32_t replySize, std::uint32_t timeoutMs) = 0;
   virtual bool IcmpCloseHandle(IcmpHandle handle) = 0;
+  // Empty while echoes may be sent. Otherwise one line for the user saying
+  // that no ICMP method is permitted for this program and naming the remedy:
+  // without it a missing permission looks exactly like a dead link.
+  virtual std::string SendBlockedReason() { return {}; }
 };
 
 }  // namespace quorrel

@@ -33,7 +33,8 @@ enum class Property {
   kMax,
   kFillColour,
   kForeColour,
-  kItems,
+  kItems,      // the list's items were replaced as a whole: refill
+  kItemAdded,  // one item was appended at the end: append Items().back()
   kListIndex,
   kIcon,
   kWindowState,
@@ -186,8 +187,16 @@ class ComboBox : public Control {
  public:
   using Control::Control;
   const std::vector<std::string>& Items() const { return items_; }
+  // The face appends just the newest entry, so filling a list of n entries
+  // costs n appends, not n refills.
   void AddItem(const std::string& item) {
     items_.push_back(item);
+    Notify(Property::kItemAdded);
+  }
+  void Clear() {
+    if (items_.empty() && listIndex_ == -1) return;
+    items_.clear();
+    listIndex_ = -1;
     Notify(Property::kItems);
   }
   // Selected position counted from 0; -1 for none.

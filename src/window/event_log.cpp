@@ -1,16 +1,13 @@
 #include "window/event_log.h"
 
-#include <cstdio>
-
 #include "common/text.h"
 
 namespace quorrel {
 namespace {
 
 std::string TwoDigits(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d", ((v % 100) + 100) % 100);
-  return buf;
+  const int d = ((v % 100) + 100) % 100;
+  return {static_cast<char>('0' + d / 10), static_cast<char>('0' + d % 10)};
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "window/form1.h"
 
 #include <cmath>
+#include <utility>
 
 #include "common/number.h"
 #include "window/event_log.h"
@@ -180,6 +181,7 @@ void Form1::StartMonitoring() {
   pbTime.SetValue(0);
   pbTime.SetVisible(true);
   firstSample = -1;
+  firstPingOfRun_ = true;
   cboConnections.SetEnabled(false);
   tmrBandwidth.SetEnabled(true);
   tmrPing.SetEnabled(true);
@@ -240,6 +242,11 @@ void Form1::tmrPing_Timer() {
       cmdRunFix.SetEnabled(true);
       ShowResult("Ping " + destination + " failed : " + BandwidthSummary());
       if (pingState != lastPingState) AddLogLine("Last 'good' stats: " + lastGoodStats);
+    }
+    // Once a run is enough: the same line at every ping would bury the results.
+    if (std::exchange(firstPingOfRun_, false)) {
+      const std::string blocked = services_.icmp.SendBlockedReason();
+      if (!blocked.empty()) AddLogLine(blocked);
     }
   }
   pbTime.SetValue(tickCount);

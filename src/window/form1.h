@@ -165,6 +165,7 @@ class Form1 {
   bool unloaded_ = false;
   bool pingInProgress_ = false;
   bool noTrayNoted_ = false;
+  bool firstPingOfRun_ = false;
 };
 
 // The path with "\" (or `separator`) appended unless it already ends with one.

@@ -1,5 +1,7 @@
 #include "window/state_pictures.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace quorrel {
@@ -64,6 +66,98 @@ const Picture& StatePicture(std::string_view key) {
   if (key == "green") return kGreen;
   if (key == "red") return kRed;
   return kGrey;
+}
+
+namespace {
+
+// Premultiplied channels, 0 to 1: averaging and interpolating these keeps the
+// colour of a half-covered edge pixel the colour of the shape.
+struct Premultiplied {
+  double a = 0, r = 0, g = 0, b = 0;
+  void Add(const Premultiplied& p, double weight) {
+    a += p.a * weight;
+    r += p.r * weight;
+    g += p.g * weight;
+    b += p.b * weight;
+  }
+};
+
+Premultiplied At(const Picture& pic, int x, int y) {
+  const Colour c = pic.pixels[static_cast<std::size_t>(y) * pic.width + x];
+  if (c == kMaskColour) return {};
+  return {1.0, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, ((c >> 16) & 0xFF) / 255.0};
+}
+
+std::uint32_t Straight(const Premultiplied& p) {
+  if (p.a <= 0.0) return 0;
+  auto channel = [](double v) {
+    return static_cast<std::uint32_t>(std::clamp(std::lround(v * 255.0), 0L, 255L));
+  };
+  return channel(p.a) << 24 | channel(p.r / p.a) << 16 | channel(p.g / p.a) << 8 |
+         channel(p.b / p.a);
+}
+
+// Each target pixel is the average of the source area it covers, the pixels
+// cut by its edges counted by the part that lies inside.
+IconImage AreaAverage(const Picture& pic, int size) {
+  IconImage out{size, std::vector<std::uint32_t>(static_cast<std::size_t>(size) * size)};
+  const double scale = static_cast<double>(pic.width) / size;
+  for (int ty = 0; ty < size; ++ty) {
+    const double y0 = ty * scale, y1 = (ty + 1) * scale;
+    for (int tx = 0; tx < size; ++tx) {
+      const double x0 = tx * scale, x1 = (tx + 1) * scale;
+      Premultiplied sum;
+      for (int y = static_cast<int>(y0); y < pic.height && y < y1; ++y) {
+        const double h = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
+        for (int x = static_cast<int>(x0); x < pic.width && x < x1; ++x) {
+          const double w = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
+          sum.Add(At(pic, x, y), w * h);
+        }
+      }
+      const double area = scale * scale;
+      sum.a /= area;
+      sum.r /= area;
+      sum.g /= area;
+      sum.b /= area;
+      out.argb[static_cast<std::size_t>(ty) * size + tx] = Straight(sum);
+    }
+  }
+  return out;
+}
+
+// Bilinear interpolation between source pixel centres; beyond the outermost
+// centres the edge pixels extend.
+IconImage Bilinear(const Picture& pic, int size) {
+  IconImage out{size, std::vector<std::uint32_t>(static_cast<std::size_t>(size) * size)};
+  const double scale = static_cast<double>(pic.width) / size;
+  auto clampTo = [](double v, int n) { return std::clamp(v, 0.0, static_cast<double>(n - 1)); };
+  for (int ty = 0; ty < size; ++ty) {
+    const double sy = clampTo((ty + 0.5) * scale - 0.5, pic.height);
+    const int y0 = static_cast<int>(sy);
+    const int y1 = std::min(y0 + 1, pic.height - 1);
+    const double fy = sy - y0;
+    for (int tx = 0; tx < size; ++tx) {
+      const double sx = clampTo((tx + 0.5) * scale - 0.5, pic.width);
+      const int x0 = static_cast<int>(sx);
+      const int x1 = std::min(x0 + 1, pic.width - 1);
+      const double fx = sx - x0;
+      Premultiplied p;
+      p.Add(At(pic, x0, y0), (1 - fx) * (1 - fy));
+      p.Add(At(pic, x1, y0), fx * (1 - fy));
+      p.Add(At(pic, x0, y1), (1 - fx) * fy);
+      p.Add(At(pic, x1, y1), fx * fy);
+      out.argb[static_cast<std::size_t>(ty) * size + tx] = Straight(p);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+IconImage StateIconAt(std::string_view key, int size) {
+  size = std::clamp(size, kMinIconSize, kMaxIconSize);
+  const Picture& pic = StatePicture(key);
+  return size <= pic.width ? AreaAverage(pic, size) : Bilinear(pic, size);
 }
 
 int IconIndex(std::string_view key) {

@@ -186,4 +186,38 @@ TEST_F(PingTickTest, ATickDuringTheProbesMessageBoxDoesNotNestASecondPing) {
   EXPECT_EQ(LogMessages().size(), 3u);  // started, failed, last good
 }
 
+TEST_F(PingTickTest, AMissingIcmpPermissionIsToldOnceARunAfterThePingsOwnLines) {
+  fake.icmp.blockedReason = "No ICMP method is permitted; allow it with the sysctl";
+  fake.icmp.statuses = {kIpGeneralFailure, kIpGeneralFailure, kIpGeneralFailure};
+  Form1& f = Started("0");
+  EXPECT_EQ(fake.icmp.blockedQueries, 0);  // nothing is asked before the first ping
+  Tick(3);
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{
+                               "Monitoring started",
+                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
+                               "Last 'good' stats: ",
+                               "No ICMP method is permitted; allow it with the sysctl",
+                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
+                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB"}));
+  EXPECT_EQ(f.pingState, 2);  // the lamps and the state stay as any failure sets them
+  EXPECT_EQ(f.shpResult.FillColour(), kRed);
+  // A new run tells it again, once.
+  f.cmdToggle_Click();
+  f.cmdToggle_Click();
+  fake.icmp.statuses = {kIpGeneralFailure, kIpGeneralFailure};
+  Tick(2);
+  const std::vector<std::string> log = LogMessages();
+  EXPECT_EQ(std::count(log.begin(), log.end(), fake.icmp.blockedReason), 2);
+  EXPECT_EQ(log[log.size() - 2], fake.icmp.blockedReason);
+  EXPECT_EQ(fake.icmp.blockedQueries, 2);
+}
+
+TEST_F(PingTickTest, NoPermissionLineWhereEchoesMayBeSent) {
+  Started("0");
+  fake.icmp.statuses = {kIpReqTimedOut};
+  Tick(3);
+  EXPECT_EQ(LogMessages().size(), 5u);  // started, failed, last good, passed, passed
+  EXPECT_EQ(fake.icmp.blockedQueries, 1);
+}
+
 }  // namespace quorrel::fakes

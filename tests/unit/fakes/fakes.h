@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "platform/canvas.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -189,13 +190,19 @@ class FakeIcmp : public IcmpApi {
       status = statuses.front();
       statuses.pop_front();
     }
-    std::memcpy(static_cast<char*>(reply) + kEchoReplyStatusOffset, &status, 4);
+    WriteLe32(static_cast<std::uint8_t*>(reply) + kEchoReplyStatusOffset, status);
     if (status == kIpSuccess && zeroRepliesOnSuccess) return 0;
     return status == kIpSuccess ? 1 : 0;
   }
   bool IcmpCloseHandle(IcmpHandle) override {
     ++closed;
     return true;
+  }
+  std::string blockedReason;  // what SendBlockedReason answers
+  int blockedQueries = 0;
+  std::string SendBlockedReason() override {
+    ++blockedQueries;
+    return blockedReason;
   }
 };
 
@@ -215,8 +222,7 @@ class FakeIfTable : public IpHelperApi {
       return sizeAnswer;
     }
     if (fillAnswer != kNoError) return fillAnswer;
-    std::uint32_t n = static_cast<std::uint32_t>(rows.size());
-    std::memcpy(table, &n, 4);
+    WriteLe32(table, static_cast<std::uint32_t>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i)
       std::memcpy(table + kIfTableHeaderSize + i * kIfRowSize, rows[i].data(), kIfRowSize);
     return kNoError;

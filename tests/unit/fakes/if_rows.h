@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "platform/iphlpapi.h"
 
 namespace quorrel::fakes {
@@ -40,13 +41,8 @@ struct IfRow {
 
   std::vector<std::byte> Bytes() const {
     std::vector<std::byte> row(kIfRowSize);
-    auto put = [&](std::size_t offset, std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) row[offset + i] = static_cast<std::byte>(v >> (8 * i));
-    };
-    for (std::size_t i = 0; i < name.size() && i < 256; ++i) {
-      row[2 * i] = static_cast<std::byte>(name[i] & 0xFF);
-      row[2 * i + 1] = static_cast<std::byte>(name[i] >> 8);
-    }
+    auto put = [&](std::size_t offset, std::uint32_t v) { WriteLe32(row.data() + offset, v); };
+    for (std::size_t i = 0; i < name.size() && i < 256; ++i) WriteLe16(row.data() + 2 * i, name[i]);
     put(512, index);
     put(516, type);
     put(520, mtu);

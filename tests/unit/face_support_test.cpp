@@ -1,0 +1,241 @@
+// What both faces take from the model: focus order, mirrored properties, the
+// tray menu, the log box, colours, accessible texts, log edits, font fitting.
+#include "window/face_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "fakes/if_rows.h"
+#include "form_fixture.h"
+#include "window/event_log.h"
+
+namespace quorrel::fakes {
+namespace {
+
+std::vector<std::string> Names(const std::vector<Control*>& controls) {
+  std::vector<std::string> names;
+  for (const Control* c : controls) names.push_back(c->Name());
+  return names;
+}
+
+// What a face does with a LogEdit: the text it shows afterwards.
+std::string Apply(std::string_view shown, std::string_view next, const LogEdit& edit) {
+  if (edit.replaceAll) return std::string(next);
+  EXPECT_EQ(edit.dropped.data(), shown.data()) << "dropped must be a view of the shown text";
+  EXPECT_TRUE(edit.appended.empty() || edit.appended.data() + edit.appended.size() ==
+                                           next.data() + next.size())
+      << "appended must be the end of the next text";
+  std::string text(shown.substr(edit.dropped.size()));
+  text += edit.appended;
+  return text;
+}
+
+}  // namespace
+
+TEST_F(FormTest, FocusOrderFollowsTheTabIndexAndSkipsUnfocusableControls) {
+  Form1& f = Load();
+  EXPECT_EQ(Names(FocusOrder(f)),
+            (std::vector<std::string>{"txtInterval", "txtOut", "cmdToggle", "txtIP", "chkChanges",
+                                      "cmdSysTray", "cboConnections", "picGraph", "chkMarkers",
+                                      "chkSaveLog", "txtFix", "cmdRunFix"}));
+  // A disabled control keeps its place: Run Fix starts disabled.
+  EXPECT_FALSE(f.cmdRunFix.Enabled());
+  const std::vector<Control*> created = CreationOrder(f);
+  ASSERT_EQ(created.size(), f.Controls().size());
+  EXPECT_EQ(std::set<Control*>(created.begin(), created.end()).size(), created.size());
+  EXPECT_EQ(std::vector<Control*>(created.begin(), created.begin() + 12), FocusOrder(f));
+  // The rest keep the table's order: the timer tmrBandwidth stands before pbTime.
+  EXPECT_EQ(created[12]->Name(), std::string("tmrBandwidth"));
+  EXPECT_EQ(created.back()->Name(), std::string("Label1"));
+}
+
+TEST(MirroredProperties, CoverEveryStatePropertyOfAControlOnce) {
+  const std::span<const Property> props = MirroredProperties();
+  const std::set<Property> unique(props.begin(), props.end());
+  EXPECT_EQ(unique.size(), props.size());
+  for (Property p : {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue,
+                     Property::kMax, Property::kFillColour, Property::kForeColour,
+                     Property::kItems, Property::kListIndex})
+    EXPECT_TRUE(unique.count(p)) << static_cast<int>(p);
+  // An append is an event, not a state: a new widget takes the whole list.
+  EXPECT_FALSE(unique.count(Property::kItemAdded));
+  // The window's own properties are the window binder's business.
+  EXPECT_FALSE(unique.count(Property::kIcon));
+  EXPECT_FALSE(unique.count(Property::kWindowState));
+}
+
+TEST_F(FormTest, TrayMenuEntriesLeaveOutThePopupAndMarkSeparators) {
+  Form1& f = Load();
+  const std::vector<TrayMenuEntry> entries = TrayMenuEntries(f);
+  ASSERT_EQ(entries.size(), 5u);
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.item->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"mnRestore", "mnSep1", "mnToggle", "mnSep2",
+                                              "mnClose"}));
+  for (const auto& e : entries) {
+    EXPECT_EQ(e.separator, e.item == &f.mnSep1 || e.item == &f.mnSep2) << e.item->Name();
+    // Every entry that is not a separator has a handler to call.
+    if (!e.separator) {
+      EXPECT_NE(f.EventHandlerOf(*e.item), nullptr) << e.item->Name();
+    }
+  }
+  // The toggle's caption changes at Start; it never becomes a separator.
+  f.cmdToggle_Click();
+  EXPECT_FALSE(TrayMenuEntries(f)[2].separator);
+  EXPECT_EQ(TrayMenuEntries(f)[2].item->Caption(), "Stop Pings");
+}
+
+TEST_F(FormTest, OnlyTheEventLogIsTheReadOnlyLog) {
+  Form1& f = Load();
+  for (Control* c : f.Controls()) EXPECT_EQ(IsReadOnlyLog(f, *c), c == &f.txtOut) << c->Name();
+}
+
+namespace {
+Colour SystemColour(int index) { return 0x00101000u + static_cast<Colour>(index); }
+}  // namespace
+
+TEST(ResolveColour, SystemReferencesGoThroughTheFaceAndPlainColoursPass) {
+  EXPECT_EQ(ResolveColour(kWindowTextColour, &SystemColour), 0x00101008u);
+  EXPECT_EQ(ResolveColour(0x8000000F, &SystemColour), 0x0010100Fu);
+  for (Colour plain : {kRed, kBlue, kGreen, kYellow, kSilver, Colour{0}, Colour{0x00FFFFFF}})
+    EXPECT_EQ(ResolveColour(plain, &SystemColour), plain);
+  EXPECT_EQ(ResolveColour(kWindowTextColour, nullptr), 0u);
+  EXPECT_EQ(ColourWord(kYellow), "yellow");
+  EXPECT_EQ(ColourWord(kSilver), "grey");
+  EXPECT_EQ(ColourWord(0x00336699), "#996633");  // 0x00BBGGRR read as #RRGGBB
+}
+
+TEST_F(FormTest, AccessibleNamesComeFromTheLabelsAndTheLampsSpeakTheirState) {
+  Form1& f = Load();
+  EXPECT_EQ(AccessibleNameOf(f, f.txtIP), "Destination IP");
+  EXPECT_EQ(AccessibleNameOf(f, f.txtInterval), "Interval in seconds:");
+  EXPECT_EQ(AccessibleNameOf(f, f.cboConnections), "Adaptor:");
+  EXPECT_EQ(AccessibleNameOf(f, f.txtFix), "Fix location:");
+  EXPECT_EQ(AccessibleNameOf(f, f.txtOut), "Event log");
+  EXPECT_EQ(AccessibleNameOf(f, f.cmdToggle), "Start");
+  EXPECT_EQ(AccessibleNameOf(f, f.cmdSysTray), "Send to System Tray");
+  EXPECT_EQ(AccessibleNameOf(f, f.chkSaveLog), "Save log on exit");
+  EXPECT_EQ(AccessibleNameOf(f, f.shpResult), "Ping result: none");
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "No ping result yet");
+  EXPECT_EQ(AccessibleNameOf(f, f.shpPing), "Ping activity: grey");
+
+  f.txtIP.SetText("10.1.2.3");
+  f.txtInterval.SetText("0");
+  f.cmdToggle_Click();
+  Tick();
+  EXPECT_EQ(AccessibleNameOf(f, f.shpResult), "Ping result: passed");
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "The last ping passed");
+  EXPECT_EQ(AccessibleNameOf(f, f.shpPing), "Ping activity: yellow");
+  fake.icmp.statuses = {kIpReqTimedOut};
+  Tick();
+  EXPECT_EQ(AccessibleNameOf(f, f.shpResult), "Ping result: failed");
+  EXPECT_EQ(AccessibleNameOf(f, f.shpPing), "Ping activity: blue");
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpPing), "Changes colour at every ping; now blue");
+
+  f.tmrBandwidth_Timer();
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.picGraph), f.lblDS.Caption() + ", " + f.lblUS.Caption());
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.picGraph), "Downstream: 0 KB, Upstream: 0 KB");
+}
+
+TEST(DiffLog, FollowsTheModelOverManyLinesAndTrims) {
+  // The model's own log, grown line by line past many trims; the face applies
+  // each change as DiffLog says and must end up with exactly the model's text.
+  std::mt19937 random(7);
+  std::string model;
+  std::string shown;
+  int partial = 0;
+  for (int i = 0; i < 2000; ++i) {
+    std::string message = "Ping 10.0.0." + std::to_string(i % 256) + (i % 3 ? " passed" : " failed");
+    message.append(random() % 90, static_cast<char>('a' + i % 26));
+    if (i % 97 == 0) message += "\xE2\x82\xAC\xF0\x9F\x98\x80";  // multi-unit characters
+    if (i == 1500) message.assign(3100, 'x');                        // empties the log
+    const std::string next = AppendLogLine(model, "08/12/26 07:" + std::to_string(i % 60), message);
+    const LogEdit edit = DiffLog(shown, next);
+    EXPECT_EQ(edit.replaceAll, i == 1500) << i;
+    if (!edit.dropped.empty() && edit.dropped.size() < shown.size()) ++partial;
+    // The kept part starts at a line start.
+    if (!edit.dropped.empty()) {
+      EXPECT_TRUE(edit.dropped.ends_with("\r\n")) << i;
+    }
+    shown = Apply(shown, next, edit);
+    ASSERT_EQ(shown, next) << i;
+    model = next;
+  }
+  EXPECT_GT(partial, 1000);  // trimming did happen, as a drop at the top
+}
+
+TEST(DiffLog, PlainAppendNoChangeEmptyingAndUnrelatedText) {
+  const std::string a = "1 - one\r\n";
+  const std::string ab = a + "2 - two\r\n";
+  LogEdit e = DiffLog(a, ab);
+  EXPECT_FALSE(e.replaceAll);
+  EXPECT_TRUE(e.dropped.empty());
+  EXPECT_EQ(e.appended, "2 - two\r\n");
+
+  e = DiffLog(ab, ab);
+  EXPECT_FALSE(e.replaceAll);
+  EXPECT_TRUE(e.dropped.empty());
+  EXPECT_TRUE(e.appended.empty());
+
+  e = DiffLog(ab, "");  // the log emptied by one overlong line
+  EXPECT_TRUE(e.replaceAll);
+  EXPECT_EQ(e.dropped, ab);
+  EXPECT_TRUE(e.appended.empty());
+  EXPECT_FALSE(DiffLog("", "").replaceAll);
+
+  e = DiffLog("", ab);
+  EXPECT_FALSE(e.replaceAll);
+  EXPECT_EQ(e.appended, ab);
+
+  // Only whole lines are dropped: "one\r\n2 - two" shares no line start.
+  e = DiffLog("typed by hand", ab);
+  EXPECT_TRUE(e.replaceAll);
+  EXPECT_EQ(e.appended, ab);
+  e = DiffLog(ab, "ne\r\n2 - two\r\n3\r\n");
+  EXPECT_TRUE(e.replaceAll);
+  // Dropping two lines and appending one.
+  const std::string abc = ab + "3 - three\r\n";
+  e = DiffLog(abc, "3 - three\r\n4\r\n");
+  EXPECT_FALSE(e.replaceAll);
+  EXPECT_EQ(e.dropped, ab);
+  EXPECT_EQ(e.appended, "4\r\n");
+}
+
+TEST(FitFontSize, LargestFittingSizeBetweenPreferredAndMinimum) {
+  int measured = 0;
+  auto width = [&measured](int size) {
+    ++measured;
+    return size * 10;
+  };
+  EXPECT_EQ(FitFontSize(12, 6, 200, width), 12);  // fits at once
+  EXPECT_EQ(FitFontSize(12, 6, 95, width), 9);
+  EXPECT_EQ(FitFontSize(12, 6, 90, width), 9);  // exactly the width fits
+  EXPECT_EQ(FitFontSize(12, 6, 10, width), 6);  // nothing fits: the minimum
+  EXPECT_EQ(FitFontSize(8, 10, 10, width), 8);  // a minimum above preferred
+  // A measure that is not monotonic still gets the largest fitting size.
+  auto bumpy = [](int size) { return size == 11 ? 50 : size * 10; };
+  EXPECT_EQ(FitFontSize(12, 6, 100, bumpy), 11);
+}
+
+TEST_F(FormTest, TheAdapterListAnnouncesEachAppendAndRefillsOnlyOnClear) {
+  fake.ifTable.rows = Images({Adapter("eth0", 1), Adapter("wlan0", 2), Adapter("lo", 3)});
+  form = std::make_unique<Form1>(fake.Ports());
+  std::vector<Property> seen;
+  form->cboConnections.SetObserver([&](Control&, Property p) { seen.push_back(p); });
+  form->Form_Load();
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), Property::kItemAdded), 3);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), Property::kItems), 0);
+  seen.clear();
+  form->cboConnections.Clear();
+  EXPECT_EQ(seen, std::vector<Property>{Property::kItems});
+  EXPECT_TRUE(form->cboConnections.Items().empty());
+  EXPECT_EQ(form->cboConnections.ListIndex(), -1);
+  seen.clear();
+  form->cboConnections.Clear();  // nothing changes, nothing is said
+  EXPECT_TRUE(seen.empty());
+}
+
+}  // namespace quorrel::fakes
