@@ -1,8 +1,10 @@
 #include "common/number.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace quorrel {
 namespace {
@@ -64,42 +66,78 @@ double Val(std::string_view text) {
     }
     return 0;
   }
-  std::string number;
+  bool negative = false;
   if (r.Peek() == '+' || r.Peek() == '-') {
-    number += r.Peek();
+    negative = r.Peek() == '-';
     r.Next();
   }
+  // The digits go to std::from_chars, which reads "." as the decimal point
+  // whatever the user's locale says; strtod would follow LC_NUMERIC and read
+  // "3.5" as 3 under de_DE.
+  std::string mantissa = "0";
   bool digits = false;
   bool point = false;
+  // Decimal exponent of the first significant digit, counted while reading,
+  // so that a value far outside the double range is known to overflow or
+  // underflow without handing a huge exponent on.
+  std::int64_t leadExponent = 0;
+  bool significant = false;
+  std::int64_t integerPlaces = 0;  // integer digits from the first significant one
+  std::int64_t fractionPlace = 0;
   while (true) {
-    char c = r.Peek();
+    const char c = r.Peek();
     if (c >= '0' && c <= '9') {
       digits = true;
-      number += c;
+      mantissa += c;
+      if (!point) {
+        if (significant || c != '0') ++integerPlaces;
+      } else {
+        ++fractionPlace;
+        if (!significant && c != '0') leadExponent = -fractionPlace;
+      }
+      if (c != '0') significant = true;
     } else if (c == '.' && !point) {
       point = true;
-      number += c;
+      mantissa += c;
     } else {
       break;
     }
     r.Next();
   }
   if (!digits) return 0;
+  if (integerPlaces > 0) leadExponent = integerPlaces - 1;
+  std::int64_t exponent = 0;
   if (Upper(r.Peek()) == 'E' || Upper(r.Peek()) == 'D') {
-    std::string exponent = "e";
     r.Next();
+    bool expNegative = false;
     if (r.Peek() == '+' || r.Peek() == '-') {
-      exponent += r.Peek();
+      expNegative = r.Peek() == '-';
       r.Next();
     }
-    bool expDigits = false;
-    for (; r.Peek() >= '0' && r.Peek() <= '9'; r.Next()) {
-      expDigits = true;
-      if (exponent.size() < 8) exponent += r.Peek();  // enough to saturate a double
-    }
-    if (expDigits) number += exponent;
+    // Every digit counts, however many there are; past any double's range
+    // the value only saturates.
+    constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
+    for (; r.Peek() >= '0' && r.Peek() <= '9'; r.Next())
+      exponent = std::min(kSaturated, exponent * 10 + (r.Peek() - '0'));
+    if (expNegative) exponent = -exponent;
   }
-  return std::strtod(number.c_str(), nullptr);
+  const double zero = negative ? -0.0 : 0.0;
+  const double infinity = negative ? -HUGE_VAL : HUGE_VAL;
+  if (!significant) return zero;
+  // Doubles reach from about 4.9e-324 to 1.8e308.
+  if (leadExponent + exponent > 400) return infinity;
+  if (leadExponent + exponent < -400) return zero;
+  mantissa += 'e';
+  char buffer[24];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, exponent);
+  mantissa.append(buffer, written.ptr);
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), value);
+  if (error == std::errc::result_out_of_range)
+    return leadExponent + exponent > 0 ? infinity : zero;
+  if (error != std::errc()) return zero;
+  return negative ? -value : value;
 }
 
 double RoundHalfEven(double value) {

@@ -1,7 +1,9 @@
 // Lenient number reading, rounding and the grouped formats.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <string>
 
 #include "common/number.h"
 #include "common/text.h"
@@ -47,6 +49,87 @@ TEST(Val, ReadsHexAndOctalAsSixteenOrThirtyTwoBits) {
   EXPECT_EQ(Val("&O8"), 0);
   EXPECT_EQ(Val("&X1"), 0);
   EXPECT_EQ(Val("& H 1 F"), 31);
+}
+
+// The user's locale, as a desktop program runs under it (Qt sets LC_ALL from
+// the environment), for the length of one test.
+class UserLocale {
+ public:
+  explicit UserLocale(std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (std::setlocale(LC_ALL, name) != nullptr) {
+        name_ = name;
+        break;
+      }
+  }
+  ~UserLocale() { std::setlocale(LC_ALL, "C"); }
+  const char* Name() const { return name_; }
+
+ private:
+  const char* name_ = nullptr;
+};
+
+// Everything the lenient reader promises, checked under one locale.
+void ExpectLocaleFreeReading() {
+  EXPECT_EQ(Val("3.5"), 3.5);
+  EXPECT_EQ(Val("-0.25"), -0.25);
+  EXPECT_EQ(Val("3,5"), 3);
+  EXPECT_EQ(Val("1 2.5e1"), 125);
+  EXPECT_EQ(Val("5.E2"), 500);
+  EXPECT_EQ(Val(".5"), 0.5);
+  EXPECT_EQ(Val("0.1"), 0.1);  // correctly rounded, as the literal is
+  EXPECT_EQ(Val("123456789012345678901234567890"), 123456789012345678901234567890.0);
+  EXPECT_EQ(IntervalFromText("3.5"), 4);
+  EXPECT_EQ(IntervalFromText("2.5"), 2);
+  EXPECT_EQ(IntervalFromText("1.5"), 2);
+  EXPECT_EQ(CheckBoxValueFromText("1.5"), 2);  // greyed, not set
+  EXPECT_EQ(CheckBoxValueFromText("0.6"), 1);
+  EXPECT_EQ(CheckBoxValueFromText("1,5"), 1);
+  EXPECT_EQ(Val("&H1F"), 31);
+  EXPECT_EQ(Val("&o777"), 511);
+  EXPECT_TRUE(std::isinf(Val("1e1000")));
+  EXPECT_GT(Val("1e1000"), 0);
+  EXPECT_EQ(Val("1D-1000"), 0);
+}
+
+TEST(Val, ReadsDecimalPointsAsPointsUnderTheCLocale) {
+  UserLocale c({"C"});
+  ExpectLocaleFreeReading();
+}
+
+TEST(Val, ReadsDecimalPointsAsPointsUnderAGermanLocale) {
+  // de_DE writes 3,5: a reader that follows LC_NUMERIC would read "3.5" as 3.
+#ifdef _WIN32
+  UserLocale german({"de-DE", "German_Germany.1252", "deu"});
+  if (german.Name() == nullptr) GTEST_SKIP() << "this Windows has no German locale";
+#else
+  UserLocale german({"de_DE.UTF-8", "de_DE.utf8"});
+  ASSERT_NE(german.Name(), nullptr)
+      << "de_DE.UTF-8 is not generated here; tests/unit/ensure-locales makes it";
+#endif
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << german.Name();
+  ExpectLocaleFreeReading();
+}
+
+TEST(Val, ReadsEveryDigitOfALongExponent) {
+  EXPECT_EQ(Val("2.5e0001"), 25);
+  EXPECT_EQ(Val("1E0300"), 1e300);
+  EXPECT_EQ(Val("1e-0300"), 1e-300);
+  EXPECT_TRUE(std::isinf(Val("1e0000001000")));  // leading zeros do not cut the exponent short
+  EXPECT_EQ(Val("1e-0000001000"), 0);
+  EXPECT_TRUE(std::isinf(Val("-1D1000")));
+  EXPECT_LT(Val("-1D1000"), 0);
+  EXPECT_TRUE(std::isinf(Val("1e99999999999999999999999")));
+  EXPECT_EQ(Val("1e-99999999999999999999999"), 0);
+  // A four-digit exponent that the mantissa's digits bring back into range.
+  EXPECT_EQ(Val("0." + std::string(1000, '0') + "1e1005"), 10000);
+  EXPECT_EQ(Val("1" + std::string(999, '0') + "e-1000"), 0.1);
+  EXPECT_EQ(Val("1" + std::string(1200, '0') + "D-1190"), 1e10);
+  EXPECT_TRUE(std::isinf(Val("1" + std::string(400, '0'))));
+  EXPECT_EQ(IntervalFromText("1e1000"), kMaxPingInterval);
+  EXPECT_EQ(IntervalFromText("-1e1000"), -32768);
+  EXPECT_EQ(CheckBoxValueFromText("1e1000"), 0);
+  EXPECT_EQ(CheckBoxValueFromText("2000e-0003"), 2);
 }
 
 TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
