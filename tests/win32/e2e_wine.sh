@@ -11,54 +11,21 @@
 # the program monitoring that long and reports its resident set (not checked).
 set -u
 exe=$1
-wine_run=$2
+wine_run=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 artefacts=$3
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine_session.sh"
 
-skip() { echo "SKIP: $*"; exit 77; }
-fail() { echo "FAIL: $*"; exit 1; }
-
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
-done
-[ -f "$exe" ] || fail "no program at $exe"
-# The PE header's machine field: 014c is i386, which needs wine32.
-machine=$(od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$exe") + 4))" -N2 "$exe" | tr -d ' \n')
-if [ "$machine" = "4c01" ] && ! sh "$here/../../cmake/can-run-i386"; then
-  skip "32-bit program and this kernel runs no 32-bit code"
-fi
-
-work=$(mktemp -d /tmp/quorrel-e2e-XXXXXX) || fail "no temp folder"
-xvfb_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
+  session_stop
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# A display number nobody holds.
-display=
-n=90
-while [ $n -lt 200 ]; do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-  n=$((n + 1))
-done
-[ -n "$display" ] || skip "no free X display number"
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-tries=0
-until xdotool getmouselocation >/dev/null 2>&1; do
-  tries=$((tries + 1))
-  [ $tries -gt 50 ] && fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-  sleep 0.2
-done
+work=$(mktemp -d /tmp/quorrel-e2e-XXXXXX) || fail "no temp folder"
+session_start "$work" "$wine_run" "$exe"
 
 # The program keeps its files beside itself.
 app="$work/app"
@@ -69,9 +36,8 @@ printf '[Options]\r\nIP=127.0.0.1\r\nInterval=1\r\nSave log on exit=1\r\n' >"$ap
 app_pid=$!
 started=$(date +%s)
 
-# A fresh prefix takes a while on first start.
-window=$(timeout 180 xdotool search --sync --onlyvisible --name '^Quorrel by Vandrel$' | head -n 1)
-[ -n "$window" ] || fail "the window did not appear: $(tail -n 5 "$work/wine.log")"
+window=$(session_wait_window 'Quorrel by Vandrel' "$app_pid") ||
+  fail "the window did not appear in ${QUORREL_WINE_WINDOW_SECONDS} s: $(tail -n 5 "$work/wine.log")"
 echo "window $window appeared after $(($(date +%s) - started)) s"
 sleep 2
 
