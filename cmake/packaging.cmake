@@ -1,0 +1,72 @@
+# Installing and packaging. `cmake --install` puts the program in place: on
+# Linux with its desktop entry, icons, AppStream data and manual page, on
+# Windows as the portable folder of quorrel.exe. `cpack` turns that into
+# quorrel_<version>_<arch>.deb or quorrel-<version>-win32.zip.
+include(GNUInstallDirs)
+
+set(QUORREL_RELEASE_DATE 2026-12-08)
+set(QUORREL_MAINTAINER "The Quorrel developers <quorrel@example.org>"
+    CACHE STRING "Maintainer of the packages, as Name <address>")
+set(QUORREL_HOMEPAGE "https://quorrel.example.org/"
+    CACHE STRING "The project's web site, ending in a slash; the screenshot is under it")
+# The AppStream id is the web site's domain reversed.
+set(QUORREL_APPSTREAM_ID org.example.quorrel)
+
+set(CPACK_PACKAGE_NAME quorrel)
+set(CPACK_PACKAGE_VENDOR "The Quorrel developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network link monitor: pings the router, graphs the traffic")
+# One string: a list would put semicolons into the control file.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Quorrel watches a home or office network link from one small window, often\n"
+  "left in the notification area. It pings the router at a chosen interval\n"
+  "and shows each result on two lamps, the window and tray icons and the tray\n"
+  "tip. Once a second it measures the bytes down and up through the chosen\n"
+  "adapter and draws the last 100 seconds as a graph.\n"
+  "\n"
+  "Results go into a time-stamped log that can be appended to a file at exit,\n"
+  "and Run Fix starts a repair script of the user's own while the link is\n"
+  "failing. The same program is built for Windows as a portable executable.")
+set(CPACK_PACKAGE_CONTACT "${QUORREL_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+# cpack packages what the build has made; it does not build everything first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+if(NOT TARGET quorrel)
+  # A build without the program (its face not there yet) has nothing to install.
+elseif(WIN32)
+  install(TARGETS quorrel RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QUORREL_WINDOWS_ARCH win64)
+  else()
+    set(QUORREL_WINDOWS_ARCH win32)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME quorrel-${PROJECT_VERSION}-${QUORREL_WINDOWS_ARCH})
+else()
+  install(TARGETS quorrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  execute_process(COMMAND date -u -R -d ${QUORREL_RELEASE_DATE}
+                  OUTPUT_VARIABLE QUORREL_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE)
+  add_subdirectory(packaging)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORREL_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUORREL_HOMEPAGE}")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Not libraries, so dpkg-shlibdeps cannot see them: the fonts the fixed
+  # layout is measured in, and the ping program used where no ICMP socket is
+  # allowed.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, iputils-ping")
+endif()
+
+if(TARGET quorrel)
+  include(CPack)
+endif()
