@@ -52,7 +52,7 @@ build-windows: deps
 	cmake --preset mingw
 	cmake --build --preset mingw
 
-test: deps test-linux test-windows test-fuzz
+test: deps test-linux test-windows test-fuzz test-package
 
 test-linux: build
 	tests/unit/ensure-locales
