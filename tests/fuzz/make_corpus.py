@@ -168,3 +168,92 @@ put("profile", "seed-utf16-write", bytes([0x00]) + b"10.0.0.1\0" + notepad)
 put("profile", "seed-utf16-new-key", bytes([0x04]) + b"Options\0Changes only\0" + b"1\0" + notepad)
 put("profile", "seed-utf16-no-final-end", bytes([0x00]) + b"10.0.0.1\0" + b"\xff\xfe" +
     "[Options]\r\nIP=1".encode("utf-16-le"))
+
+# --- netlink: sequence (4 bytes LE), a probe byte, then datagrams, each a
+# 16-bit LE length and its bytes, as a route socket delivers a dump
+NLMSG_DONE, NLMSG_ERROR, RTM_NEWLINK, RTM_DELLINK, RTM_NEWSTATS = 3, 2, 16, 17, 92
+NLM_F_MULTI, NLM_F_DUMP_INTR = 2, 16
+IFF_UP, IFF_RUNNING, IFF_LOOPBACK, IFF_BROADCAST, IFF_MULTICAST = 1, 0x40, 8, 2, 0x1000
+IFLA_ADDRESS, IFLA_BROADCAST, IFLA_IFNAME, IFLA_MTU, IFLA_LINK = 1, 2, 3, 4, 5
+IFLA_STATS64, IFLA_OPERSTATE, IFLA_LINKINFO, IFLA_IFALIAS, IFLA_CARRIER_CHANGES = 23, 16, 18, 20, 35
+IFLA_INFO_KIND, IFLA_STATS_LINK_64 = 1, 1
+
+
+def align(b):
+    return b + bytes(-len(b) % 4)
+
+
+def attr(kind, payload):
+    return align(struct.pack("<HH", 4 + len(payload), kind) + payload)
+
+
+def nlmsg(kind, flags, seq, payload):
+    return align(struct.pack("<IHHII", 16 + len(payload), kind, flags, seq, 4242) + payload)
+
+
+def link(index, arp, flags, name, mtu, mac, oper, kind=None, alias=None, carrier=1, family=0):
+    body = struct.pack("<BBHiII", family, 0, arp, index, flags, 0)
+    if name is not None:
+        body += attr(IFLA_IFNAME, name + b"\0")
+    body += attr(IFLA_MTU, struct.pack("<I", mtu))
+    if mac is not None:
+        body += attr(IFLA_ADDRESS, mac) + attr(IFLA_BROADCAST, b"\xff" * len(mac))
+    body += attr(IFLA_OPERSTATE, bytes([oper]))
+    body += attr(IFLA_CARRIER_CHANGES, struct.pack("<I", carrier))
+    if kind is not None:
+        body += attr(IFLA_LINKINFO, attr(IFLA_INFO_KIND, kind + b"\0"))
+    if alias is not None:
+        body += attr(IFLA_IFALIAS, alias + b"\0")
+    body += attr(IFLA_STATS64, bytes(8 * 24))
+    return body
+
+
+def stats(index, rx, tx):
+    s = struct.pack("<24Q", 100, 90, rx, tx, 1, 2, 3, 4, 5, *([0] * 15))
+    return struct.pack("<BBHII", 0, 0, 0, index, 1) + attr(IFLA_STATS_LINK_64, s)
+
+
+def datagrams(*chunks):
+    return b"".join(struct.pack("<H", len(c)) + c for c in chunks)
+
+
+SEQ = 7
+lo_msg = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ, link(1, 772, IFF_UP | IFF_RUNNING | IFF_LOOPBACK,
+                                                    b"lo", 65536, bytes(6), 0))
+eth_msg = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ,
+                link(2, 1, IFF_UP | IFF_RUNNING | IFF_BROADCAST | IFF_MULTICAST, b"eth0", 1500,
+                     bytes([0, 0x0C, 0x29, 0xA5, 0x0B, 0x01]), 6))
+veth_msg = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ,
+                 link(7, 1, IFF_BROADCAST, b"veth-q0", 1500, bytes([0x2, 0, 0, 0, 0, 7]), 2,
+                      kind=b"veth", alias="Br\u00fccke zum Test".encode()))
+wg_msg = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ,
+               link(9, 65534, IFF_UP | IFF_RUNNING, b"wg0", 1420, None, 0, kind=b"wireguard"))
+nameless = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ, link(11, 1, IFF_UP, None, 1500, bytes(6), 6))
+bridge_port = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ, link(12, 1, IFF_UP, b"br-port", 1500,
+                                                        bytes(6), 6, family=7))
+done = nlmsg(NLMSG_DONE, NLM_F_MULTI, SEQ, struct.pack("<i", 0))
+intr = nlmsg(NLMSG_DONE, NLM_F_MULTI | NLM_F_DUMP_INTR, SEQ, struct.pack("<i", 0))
+error = nlmsg(NLMSG_ERROR, 0, SEQ, struct.pack("<i", -22) + bytes(16))
+stale = nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ - 1, link(3, 1, IFF_UP, b"old0", 1500, bytes(6), 6))
+dumps = {
+    "dump": (SEQ, [lo_msg + eth_msg, veth_msg + wg_msg + done]),
+    "dump-one-datagram": (SEQ, [lo_msg + eth_msg + veth_msg + done]),
+    "dump-interrupted": (SEQ, [lo_msg + eth_msg + intr]),
+    "dump-error": (SEQ, [error]),
+    "dump-stale-first": (SEQ, [stale + lo_msg, done]),
+    "nameless-link": (SEQ, [lo_msg + nameless + eth_msg + done]),
+    "bridge-port": (SEQ, [bridge_port + eth_msg + done]),
+    "notification-new": (0, [nlmsg(RTM_NEWLINK, 0, 0, link(8, 1, IFF_UP | IFF_RUNNING, b"veth-q1",
+                                                            9000, bytes([2, 0, 0, 0, 0, 8]), 6,
+                                                            kind=b"veth"))]),
+    "notification-gone": (0, [nlmsg(RTM_DELLINK, 0, 0, struct.pack("<BBHiII", 0, 0, 1, 8, 0, 0))]),
+    "stats": (SEQ, [nlmsg(RTM_NEWSTATS, NLM_F_MULTI, SEQ, stats(1, 5000, 5000)) +
+                    nlmsg(RTM_NEWSTATS, NLM_F_MULTI, SEQ, stats(2, 0x1FFFFFFFF, 123456789)),
+                    done]),
+    "truncated": (SEQ, [(lo_msg + eth_msg)[:150]]),
+    "long-name": (SEQ, [nlmsg(RTM_NEWLINK, NLM_F_MULTI, SEQ,
+                              link(20, 1, IFF_UP, "\u00e9".encode() * 140, 1500, bytes(32), 6,
+                                   alias="\u00fc".encode() * 200)), done]),
+}
+for name, (seq, chunks) in dumps.items():
+    put("netlink", "seed-" + name, struct.pack("<I", seq) + b"\x0a" + datagrams(*chunks))
