@@ -9,15 +9,22 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <grp.h>
 
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -147,10 +154,12 @@ bool HavePing() { return OpenPingProgramChannel("") != nullptr; }
 
 // Answers echo requests in the server namespace from a raw socket, `delay`
 // after each arrives; with `noise`, first sends replies that are not ours to
-// take (wrong sequence, wrong id, cut short).
+// take (wrong sequence, wrong id, cut short); with `corrupt`, answers with a
+// wrong checksum, as a damaged or forged packet would.
 class LateResponder {
  public:
-  LateResponder(test::NetNs& ns, milliseconds delay, bool noise) {
+  LateResponder(test::NetNs& ns, milliseconds delay, bool noise, bool corrupt = false)
+      : corrupt_(corrupt) {
     ns.Exec("sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
     std::promise<bool> ready;
     auto started = ready.get_future();
@@ -200,7 +209,9 @@ class LateResponder {
         Send(fd, from, stub);
       }
       std::this_thread::sleep_until(answerAt);
-      Send(fd, from, BuildReply(id, seq, data));
+      std::vector<std::uint8_t> reply = BuildReply(id, seq, data);
+      if (corrupt_) reply[3] ^= 0x01;
+      Send(fd, from, reply);
     }
   }
   static std::vector<std::uint8_t> BuildReply(std::uint16_t id, std::uint16_t seq,
@@ -217,6 +228,7 @@ class LateResponder {
     ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
 
+  const bool corrupt_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -243,19 +255,37 @@ std::vector<std::uint8_t> IpPacket(const std::string& from, const std::string& t
 
 const std::vector<std::uint8_t> kTest = {'T', 'e', 's', 't'};
 
+// Puts the right checksum into an ICMP message.
+std::vector<std::uint8_t> Checksummed(std::vector<std::uint8_t> icmp) {
+  icmp[2] = icmp[3] = 0;
+  const std::uint16_t sum = InternetChecksum(icmp);
+  icmp[2] = static_cast<std::uint8_t>(sum >> 8);
+  icmp[3] = static_cast<std::uint8_t>(sum);
+  return icmp;
+}
+
 std::vector<std::uint8_t> Reply(std::uint16_t id, std::uint16_t seq) {
   std::vector<std::uint8_t> r = BuildEchoRequest(id, seq, kTest);
   r[0] = kIcmpEchoReply;
-  return r;
+  return Checksummed(r);
+}
+
+// Our request as an error quotes it; `quotedCode` other than 0 is not an echo
+// request of ours, whatever its id and sequence.
+std::vector<std::uint8_t> Quoted(std::uint16_t id, std::uint16_t seq, std::uint8_t quotedCode = 0) {
+  std::vector<std::uint8_t> request = BuildEchoRequest(id, seq, kTest);
+  request[1] = quotedCode;
+  return Checksummed(request);
 }
 
 std::vector<std::uint8_t> ErrorAbout(std::uint8_t type, std::uint8_t code, const std::string& to,
-                                     std::uint16_t id, std::uint16_t seq) {
+                                     std::uint16_t id, std::uint16_t seq,
+                                     std::uint8_t quotedCode = 0) {
   std::vector<std::uint8_t> e = {type, code, 0, 0, 0, 0, 0, 0};
-  std::vector<std::uint8_t> original = IpPacket("10.0.0.2", to, BuildEchoRequest(id, seq, kTest));
+  std::vector<std::uint8_t> original = IpPacket("10.0.0.2", to, Quoted(id, seq, quotedCode));
   original.resize(28);  // the IP header and 8 bytes, as routers quote
   e.insert(e.end(), original.begin(), original.end());
-  return e;
+  return Checksummed(e);
 }
 
 TEST(IcmpPacket, RawReplyCountsOnlyWhenItIsOursAndWhole) {
@@ -326,6 +356,49 @@ TEST(IcmpPacket, ErrorsAboutOurEchoMapToWindowsStatus) {
   EXPECT_EQ(StatusOfSendError(EHOSTUNREACH), kIpDestHostUnreachable);
 }
 
+TEST(IcmpPacket, AWrongChecksumIsNeverAnAnswer) {
+  EchoMatch match{0x1234, 7, Addr("10.9.0.2")};
+  std::vector<std::uint8_t> reply = Reply(0x1234, 7);
+  ASSERT_EQ(ParseDatagramMessage(reply, match).kind, PacketKind::kReply);
+  ASSERT_EQ(ParseRawPacket(IpPacket("10.9.0.2", "10.9.0.1", reply), match).kind,
+            PacketKind::kReply);
+  // Any single flipped bit anywhere in the message, checksum field included.
+  for (std::size_t byte = 0; byte < reply.size(); ++byte) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::vector<std::uint8_t> damaged = reply;
+      damaged[byte] ^= static_cast<std::uint8_t>(1u << bit);
+      EXPECT_EQ(ParseDatagramMessage(damaged, match).kind, PacketKind::kIgnored) << byte;
+      EXPECT_EQ(ParseRawPacket(IpPacket("10.9.0.2", "10.9.0.1", damaged), match).kind,
+                PacketKind::kIgnored)
+          << byte;
+    }
+  }
+  std::vector<std::uint8_t> error = ErrorAbout(3, 1, "10.9.0.2", 0x1234, 7);
+  ASSERT_EQ(ParseRawPacket(IpPacket("10.9.0.254", "10.9.0.1", error), match).kind,
+            PacketKind::kError);
+  error[3] ^= 0x10;
+  EXPECT_EQ(ParseRawPacket(IpPacket("10.9.0.254", "10.9.0.1", error), match).kind,
+            PacketKind::kIgnored);
+}
+
+TEST(IcmpPacket, AnErrorCountsOnlyWhenItQuotesOurRequestByIdSequenceAndCode) {
+  EchoMatch match{0x1234, 7, Addr("10.9.0.2")};
+  auto parse = [&](const std::vector<std::uint8_t>& icmp) {
+    return ParseRawPacket(IpPacket("10.9.0.254", "10.9.0.1", icmp), match).kind;
+  };
+  EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.2", 0x1234, 7)), PacketKind::kError);
+  EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.2", 0x1235, 7)), PacketKind::kIgnored);
+  EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.2", 0x1234, 8)), PacketKind::kIgnored);
+  // An echo request has code 0: with any other code the quoted packet is not ours.
+  for (std::uint8_t code : {1, 8, 255})
+    EXPECT_EQ(parse(ErrorAbout(3, 1, "10.9.0.2", 0x1234, 7, code)), PacketKind::kIgnored) << +code;
+  // The datagram socket's error queue hands back the quoted request alone.
+  EXPECT_TRUE(IsOurEchoRequest(Quoted(0x1234, 7), match));
+  EXPECT_FALSE(IsOurEchoRequest(Quoted(0x1234, 7, 1), match));
+  EXPECT_FALSE(IsOurEchoRequest(Quoted(0x1234, 6), match));
+  EXPECT_FALSE(IsOurEchoRequest(Quoted(0x4321, 7), match));
+}
+
 TEST(IcmpPacket, RequestChecksumsToZero) {
   for (std::size_t size : {0, 1, 4, 5, 100}) {
     std::vector<std::uint8_t> data(size, 0xA5);
@@ -394,23 +467,246 @@ TEST(IcmpServiceContract, EchoedDataIsCutToTheBuffer) {
   EXPECT_EQ(lab.IcmpSent(), 1);
 }
 
+EchoMethod MethodIn(const std::string& ns, IcmpService& service) {
+  return InNamespace(ns, [&] {
+    IcmpHandle handle = service.IcmpCreateFile();
+    EchoMethod m = service.MethodOf(handle);
+    service.IcmpCloseHandle(handle);
+    return m;
+  });
+}
+
+int OpenDescriptors() {
+  return std::stoi(Output("ls /proc/" + std::to_string(::getpid()) + "/fd | wc -l"));
+}
+
 TEST(IcmpServiceContract, AutoTakesTheDatagramSocketWhereAllowedElseRaw) {
   QUORREL_REQUIRE_ROOT();
   EchoLab lab("10.231.3");
-  IcmpService service;
-  auto methodIn = [&](const std::string& ns) {
-    return InNamespace(ns, [&] {
-      IcmpHandle handle = service.IcmpCreateFile();
-      EchoMethod m = service.MethodOf(handle);
-      service.IcmpCloseHandle(handle);
-      return m;
-    });
-  };
-  EXPECT_EQ(methodIn(lab.client), EchoMethod::kDatagram);
+  IcmpService open;
+  EXPECT_EQ(MethodIn(lab.client, open), EchoMethod::kDatagram);
   // Debian's default range "1 0" shuts even root out of the datagram socket.
   lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=1 0'");
-  EXPECT_EQ(methodIn(lab.client), EchoMethod::kRaw);
+  IcmpService closed;
+  EXPECT_EQ(MethodIn(lab.client, closed), EchoMethod::kRaw);
   EXPECT_EQ(IcmpService(EchoMethod::kPingProgram, "/nonexistent/ping").IcmpCreateFile(), nullptr);
+  EXPECT_EQ(closed.SendBlockedReason(), "");
+
+  // What worked is remembered: the first service keeps its datagram socket,
+  // the second does not ask for one again at every ping once refused.
+  EXPECT_EQ(MethodIn(lab.client, open), EchoMethod::kDatagram);
+  lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=0 2147483647'");
+  EXPECT_EQ(MethodIn(lab.client, closed), EchoMethod::kRaw);
+}
+
+TEST(IcmpServiceContract, TheKeptSocketIsLentToOneHandleAtATime) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.4");
+  IcmpService service;
+  const std::uint32_t to = Addr(lab.server.peerAddr);
+  InNamespace(lab.client, [&] {
+    std::array<std::uint8_t, 278> reply{};
+    auto ping = [&](IcmpHandle h) {
+      return service.IcmpSendEcho(h, to, "Test", 4, nullptr, reply.data(), reply.size(), 500);
+    };
+    IcmpHandle first = service.IcmpCreateFile();
+    EXPECT_EQ(ping(first), 1u);
+    service.IcmpCloseHandle(first);
+    const int kept = OpenDescriptors();
+    // Pings, each with a handle of its own, open nothing more.
+    for (int i = 0; i < 5; ++i) {
+      IcmpHandle h = service.IcmpCreateFile();
+      EXPECT_NE(h, first);  // a closed handle never comes back
+      EXPECT_EQ(ping(h), 1u);
+      EXPECT_TRUE(service.IcmpCloseHandle(h));
+    }
+    EXPECT_EQ(OpenDescriptors(), kept);
+    // Two handles at once have a socket each, and both are answered.
+    IcmpHandle a = service.IcmpCreateFile();
+    IcmpHandle b = service.IcmpCreateFile();
+    EXPECT_EQ(OpenDescriptors(), kept + 1);
+    EXPECT_EQ(ping(b), 1u);
+    EXPECT_EQ(ping(a), 1u);
+    service.IcmpCloseHandle(a);
+    service.IcmpCloseHandle(b);
+    EXPECT_EQ(OpenDescriptors(), kept);
+    return 0;
+  });
+  EXPECT_EQ(lab.IcmpSent(), 8);
+}
+
+// Runs `body` in a child process that has entered the network namespace
+// `ns`, become nobody (65534) and lost sight of every ping program (a bind
+// mount of /dev/null over each, PATH elsewhere), and returns what `body` said.
+std::string AsNobodyWithoutPing(const std::string& ns, const std::function<std::string()>& body) {
+  int ends[2];
+  if (::pipe(ends) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ends[0]);
+    std::string said = "could not drop privileges";
+    const int nsFd = ::open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = ::unshare(CLONE_NEWNS) == 0 &&
+              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    for (const char* folder : {"/usr/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/bin",
+                               "/usr/local/sbin"}) {
+      const std::string ping = std::string(folder) + "/ping";
+      if (ok && ::access(ping.c_str(), F_OK) == 0)
+        ok = ::mount("/dev/null", ping.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ok = ok && ::setenv("PATH", "/nonexistent", 1) == 0 && nsFd >= 0 &&
+         ::setns(nsFd, CLONE_NEWNET) == 0 && ::setgroups(0, nullptr) == 0 &&
+         ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0;
+    if (ok) said = body();
+    [[maybe_unused]] auto written = ::write(ends[1], said.data(), said.size());
+    ::_exit(0);
+  }
+  ::close(ends[1]);
+  std::string said;
+  char chunk[512];
+  ssize_t n;
+  while ((n = ::read(ends[0], chunk, sizeof chunk)) > 0) said.append(chunk, n);
+  ::close(ends[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return said;
+}
+
+constexpr const char* kBlockedForNobody =
+    "No ICMP method is permitted for this program: allow its group to open ICMP sockets with "
+    "the net.ipv4.ping_group_range sysctl (sysctl -w net.ipv4.ping_group_range=\"65534 "
+    "65534\"), or install the system's ping (iputils-ping).";
+
+TEST(IcmpServiceContract, WithNoMethodPermittedTheReasonSaysSoAndNamesTheRemedy) {
+  QUORREL_REQUIRE_ROOT();
+  EchoLab lab("10.231.5");
+  lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=1 0'");
+  const std::uint32_t to = Addr(lab.server.peerAddr);
+  const std::string blocked = AsNobodyWithoutPing(lab.client, [&] {
+    IcmpService service;
+    const std::string before = service.SendBlockedReason();
+    const bool noHandle = service.IcmpCreateFile() == nullptr;
+    return std::string(noHandle ? "no handle|" : "a handle|") + before + "|" +
+           service.SendBlockedReason();
+  });
+  EXPECT_EQ(blocked, std::string("no handle|") + kBlockedForNobody + "|" + kBlockedForNobody);
+
+  // Once nobody's group may open ICMP sockets, the same echo goes out.
+  lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=65534 65534'");
+  const std::string allowed = AsNobodyWithoutPing(lab.client, [&] {
+    IcmpService service;
+    IcmpHandle handle = service.IcmpCreateFile();
+    if (handle == nullptr) return std::string("no handle");
+    std::array<std::uint8_t, 278> reply{};
+    const auto count =
+        service.IcmpSendEcho(handle, to, "Test", 4, nullptr, reply.data(), reply.size(), 500);
+    service.IcmpCloseHandle(handle);
+    return std::to_string(count) + "|" + service.SendBlockedReason();
+  });
+  EXPECT_EQ(allowed, "1|");
+  EXPECT_EQ(lab.IcmpSent(), 1);
+}
+
+TEST(IcmpServiceContract, APingProgramThatMayNotSendIsAsBlockedAsNone) {
+  QUORREL_REQUIRE_ROOT();
+  const std::string installed = OpenPingProgramChannel("") ? Output("command -v ping") : "";
+  if (installed.empty()) GTEST_SKIP() << "no ping program installed (iputils-ping)";
+  // A copy loses the file capability that lets the installed one send.
+  const std::string copy = "/tmp/qrl-ping-" + std::to_string(::getpid());
+  ASSERT_EQ(test::Sh("cp " + installed.substr(0, installed.find('\n')) + " " + copy +
+                     " && chmod 755 " + copy),
+            0);
+  EchoLab lab("10.231.6");
+  lab.ClientExec("sysctl -qw 'net.ipv4.ping_group_range=1 0'");
+  const std::uint32_t to = Addr(lab.server.peerAddr);
+  const std::string said = AsNobodyWithoutPing(lab.client, [&] {
+    IcmpService service(EchoMethod::kAuto, copy);
+    IcmpHandle handle = service.IcmpCreateFile();
+    if (handle == nullptr) return std::string("no handle");
+    std::array<std::uint8_t, 278> reply{};
+    service.IcmpSendEcho(handle, to, "Test", 4, nullptr, reply.data(), reply.size(), 500);
+    service.IcmpCloseHandle(handle);
+    std::uint32_t status;
+    std::memcpy(&status, reply.data() + 4, 4);
+    // Refused once, the program is not started again at the next ping.
+    const bool again = service.IcmpCreateFile() != nullptr;
+    return std::to_string(status) + (again ? "|again|" : "|none|") + service.SendBlockedReason();
+  });
+  std::remove(copy.c_str());
+  EXPECT_EQ(said, std::to_string(kIpGeneralFailure) + "|none|" + kBlockedForNobody);
+  EXPECT_EQ(lab.IcmpSent(), 0);
+}
+
+// Sets the process's locale to German for the object's life: its decimal
+// separator is a comma. Made with localedef where it is not installed.
+class GermanNumbers {
+ public:
+  GermanNumbers() {
+    for (int attempt = 0; attempt < 2 && !active_; ++attempt) {
+      if (attempt == 1) {
+        const std::string folder = "/tmp/qrl-locale-" + std::to_string(::getpid());
+        if (test::Sh("mkdir -p " + folder + " && localedef -i de_DE -f UTF-8 " + folder +
+                     "/de_DE.UTF-8") > 1)  // 1: made, with warnings
+          break;
+        ::setenv("LOCPATH", folder.c_str(), 1);
+        folder_ = folder;
+      }
+      active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+  }
+  ~GermanNumbers() {
+    std::setlocale(LC_ALL, "C");
+    if (!folder_.empty()) {
+      ::unsetenv("LOCPATH");
+      test::Sh("rm -rf " + folder_);
+    }
+  }
+  bool Active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  std::string folder_;
+};
+
+TEST(PingProgram, TheWaitIsWrittenWithADotWhateverTheLocale) {
+  EXPECT_EQ(WaitArgument(milliseconds(499)), "0.499");
+  EXPECT_EQ(WaitArgument(milliseconds(1500)), "1.500");
+  EXPECT_EQ(WaitArgument(milliseconds(12)), "0.012");
+  EXPECT_EQ(WaitArgument(milliseconds(0)), "0.001");
+  EXPECT_EQ(WaitArgument(milliseconds(-5)), "0.001");
+
+  // A stand-in for ping that notes its arguments and answers: nothing is sent.
+  const std::string folder = "/tmp/qrl-fakeping-" + std::to_string(::getpid());
+  const std::string script = folder + "/ping";
+  ASSERT_EQ(test::Sh("mkdir -p " + folder), 0);
+  {
+    std::ofstream out(script);
+    out << "#!/bin/sh\necho \"$@\" > " << folder << "/args\n"
+        << "echo '64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.042 ms'\n";
+  }
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+
+  GermanNumbers german;
+  if (german.Active()) {
+    char printed[16];
+    std::snprintf(printed, sizeof printed, "%.1f", 0.5);
+    EXPECT_STREQ(printed, "0,5");  // what the C library would have written
+  }
+  IcmpService service(EchoMethod::kPingProgram, script);
+  IcmpHandle handle = service.IcmpCreateFile();
+  ASSERT_NE(handle, nullptr);
+  std::array<std::uint8_t, 278> reply{};
+  EXPECT_EQ(service.IcmpSendEcho(handle, Addr("127.0.0.1"), "Test", 4, nullptr, reply.data(),
+                                 reply.size(), 500),
+            1u);
+  service.IcmpCloseHandle(handle);
+  std::ifstream in(folder + "/args");
+  std::string args;
+  std::getline(in, args);
+  EXPECT_TRUE(std::regex_search(args, std::regex(" -W 0\\.[0-9]{3} "))) << args;
+  EXPECT_EQ(reply[20], 64);  // the ttl, read without the locale too
+  test::Sh("rm -rf " + folder);
+  if (!german.Active()) GTEST_SKIP() << "no de_DE locale could be made; checked in the C locale";
 }
 
 // --- each way of sending, against hosts that answer, drop, reject or dawdle ---
@@ -491,6 +787,20 @@ TEST_P(IcmpEcho, RepliesNotOursAreSkippedWithinTheWait) {
   EXPECT_EQ(o.count, 1u);
   EXPECT_EQ(o.U16(12), 4);
   EXPECT_EQ(std::string(o.reply.begin() + 28, o.reply.begin() + 32), "Test");
+}
+
+TEST_P(IcmpEcho, AReplyWithAWrongChecksumFailsAndARightOnePasses) {
+  if (GetParam() == EchoMethod::kPingProgram) GTEST_SKIP() << "ping reads its own replies";
+  {
+    LateResponder forged(lab->server, milliseconds(20), false, true);
+    Outcome o = Echo(lab->server.peerAddr);
+    EXPECT_EQ(o.status, kIpReqTimedOut);
+    EXPECT_EQ(o.count, 0u);
+  }
+  LateResponder right(lab->server, milliseconds(20), false, false);
+  Outcome o = Echo(lab->server.peerAddr);
+  EXPECT_EQ(o.status, kIpSuccess);
+  EXPECT_EQ(o.count, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, IcmpEcho,

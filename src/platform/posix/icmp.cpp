@@ -1,10 +1,14 @@
 #include "platform/posix/icmp.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <span>
 
+#include "common/bytes.h"
 #include "platform/posix/icmp_channel.h"
 #include "platform/posix/icmp_packet.h"
 
@@ -19,14 +23,17 @@ constexpr std::size_t kTtlOffset = 20;
 constexpr std::size_t kTosOffset = 21;
 constexpr std::size_t kFlagsOffset = 22;
 
-void Put32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
-void Put16(std::uint8_t* at, std::uint16_t value) { std::memcpy(at, &value, sizeof value); }
-
 // Writes the status alone where even the record does not fit, as far as room allows.
 void PutStatusOnly(void* reply, std::uint32_t replySize, std::uint32_t status) {
   if (reply != nullptr && replySize >= kEchoReplyStatusOffset + 4)
-    Put32(static_cast<std::uint8_t*>(reply) + kEchoReplyStatusOffset, status);
+    WriteLe32(static_cast<std::uint8_t*>(reply) + kEchoReplyStatusOffset, status);
 }
+
+constexpr unsigned Bit(EchoMethod method) { return 1u << static_cast<unsigned>(method); }
+
+// The order kAuto tries the methods in, best first.
+constexpr EchoMethod kAutoOrder[] = {EchoMethod::kDatagram, EchoMethod::kRaw,
+                                     EchoMethod::kPingProgram};
 
 std::unique_ptr<EchoChannel> Open(EchoMethod method, const std::string& pingProgram) {
   switch (method) {
@@ -47,7 +54,7 @@ std::unique_ptr<EchoChannel> Open(EchoMethod method, const std::string& pingProg
 struct IcmpService::Channel {
   EchoMethod method;
   std::unique_ptr<EchoChannel> echo;
-  // One echo at a time per handle: replies are told apart by sequence, and a
+  // One echo at a time per channel: replies are told apart by sequence, and a
   // second caller must not eat the first one's answer.
   std::mutex busy;
 };
@@ -57,29 +64,92 @@ IcmpService::IcmpService(EchoMethod method, std::string pingProgram)
 
 IcmpService::~IcmpService() = default;
 
-IcmpHandle IcmpService::IcmpCreateFile() {
-  auto channel = std::make_shared<Channel>();
-  if (method_ == EchoMethod::kAuto) {
-    for (EchoMethod m : {EchoMethod::kDatagram, EchoMethod::kRaw, EchoMethod::kPingProgram}) {
-      channel->echo = Open(m, pingProgram_);
-      channel->method = m;
-      if (channel->echo) break;
+void IcmpService::Refuse(EchoMethod method) {
+  refused_ |= Bit(method);
+  refusedAt_ = std::chrono::steady_clock::now();
+}
+
+std::shared_ptr<IcmpService::Channel> IcmpService::OpenChannel() {
+  const auto now = std::chrono::steady_clock::now();
+  if (refused_ != 0 && now - refusedAt_ >= kRetryRefused) refused_ = 0;
+  std::span<const EchoMethod> order(kAutoOrder);
+  if (method_ != EchoMethod::kAuto) order = std::span<const EchoMethod>(&method_, 1);
+  probed_ = true;
+  for (EchoMethod m : order) {
+    // Without any method at all every handle asks for a socket again (it
+    // costs a system call), so a fix of the permission takes effect at the
+    // next ping; a ping program that could not send waits for kRetryRefused.
+    const bool retry = blocked_ && m != EchoMethod::kPingProgram;
+    if ((refused_ & Bit(m)) != 0 && !retry) continue;
+    auto channel = std::make_shared<Channel>();
+    channel->method = m;
+    channel->echo = Open(m, pingProgram_);
+    if (channel->echo) {
+      blocked_ = false;
+      return channel;
     }
-  } else {
-    channel->echo = Open(method_, pingProgram_);
-    channel->method = method_;
+    Refuse(m);
   }
-  if (!channel->echo) return nullptr;
-  IcmpHandle handle = channel.get();
+  blocked_ = true;
+  return nullptr;
+}
+
+IcmpHandle IcmpService::IcmpCreateFile() {
   std::lock_guard lock(mutex_);
+  std::shared_ptr<Channel> channel = std::move(idle_);
+  // A better method refused a while ago may be granted now; the kept channel
+  // stands aside for one try.
+  if (channel && (refused_ & (Bit(channel->method) - 1)) != 0 &&
+      std::chrono::steady_clock::now() - refusedAt_ >= kRetryRefused)
+    channel.reset();
+  if (!channel) channel = OpenChannel();
+  if (!channel) return nullptr;
+  IcmpHandle handle = reinterpret_cast<IcmpHandle>(++lastHandle_);
   handles_.emplace(handle, std::move(channel));
   return handle;
 }
 
 bool IcmpService::IcmpCloseHandle(IcmpHandle handle) {
   std::lock_guard lock(mutex_);
-  // An echo still running on another thread keeps its channel until it returns.
-  return handles_.erase(handle) == 1;
+  auto it = handles_.find(handle);
+  if (it == handles_.end()) return false;
+  std::shared_ptr<Channel> channel = std::move(it->second);
+  handles_.erase(it);
+  // Kept for the next handle unless an echo still runs on it (it then goes
+  // when that returns), the service keeps one already, or its method has
+  // been refused since.
+  if (!idle_ && channel.use_count() == 1 && (refused_ & Bit(channel->method)) == 0)
+    idle_ = std::move(channel);
+  return true;
+}
+
+std::string IcmpService::SendBlockedReason() {
+  std::lock_guard lock(mutex_);
+  if (!probed_ && !idle_ && handles_.empty()) {
+    // Asked before any echo: find out, and keep what opened for the first ping.
+    idle_ = OpenChannel();
+  }
+  if (!blocked_) return {};
+  char group[16];
+  auto [end, ec] = std::to_chars(group, group + sizeof group, ::getegid());
+  const std::string gid(group, ec == std::errc{} ? end : group);
+  const std::string sysctl = "the net.ipv4.ping_group_range sysctl (sysctl -w "
+                             "net.ipv4.ping_group_range=\"" + gid + " " + gid + "\")";
+  switch (method_) {
+    case EchoMethod::kDatagram:
+      return "No ICMP method is permitted for this program: allow its group to open ICMP "
+             "sockets with " + sysctl + ".";
+    case EchoMethod::kRaw:
+      return "No ICMP method is permitted for this program: raw sockets need the "
+             "CAP_NET_RAW capability.";
+    case EchoMethod::kPingProgram:
+      return "No ICMP method is permitted for this program: install the system's ping "
+             "(iputils-ping), with its capability to send.";
+    case EchoMethod::kAuto:
+      break;
+  }
+  return "No ICMP method is permitted for this program: allow its group to open ICMP sockets "
+         "with " + sysctl + ", or install the system's ping (iputils-ping).";
 }
 
 EchoMethod IcmpService::MethodOf(IcmpHandle handle) const {
@@ -129,18 +199,27 @@ std::uint32_t IcmpService::IcmpSendEcho(IcmpHandle handle, std::uint32_t destina
     result = channel->echo->Echo(destination, data, options,
                                  start + std::chrono::milliseconds(timeoutMs));
   }
+  if (result.refused) {
+    // The ping program could open no socket either: this process may not send.
+    std::lock_guard lock(mutex_);
+    Refuse(channel->method);
+    // kAuto comes to the ping program only once both sockets were refused.
+    blocked_ = true;
+    if (idle_ == channel) idle_.reset();
+  }
   auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
 
   auto* record = static_cast<std::uint8_t*>(reply);
   std::memset(record, 0, kEchoReplyRecordSize);
   std::size_t copied = std::min<std::size_t>(result.data.size(), replySize - kEchoReplyRecordSize);
-  Put32(record + kAddressOffset, result.from);
-  Put32(record + kEchoReplyStatusOffset, result.status);
-  Put32(record + kRoundTripOffset,
-        result.answered ? static_cast<std::uint32_t>(elapsed.count()) : 0);
+  // The address stays in network order: its bytes go in as they came.
+  std::memcpy(record + kAddressOffset, &result.from, sizeof result.from);
+  WriteLe32(record + kEchoReplyStatusOffset, result.status);
+  WriteLe32(record + kRoundTripOffset,
+            result.answered ? static_cast<std::uint32_t>(elapsed.count()) : 0);
   // The size of what was copied, so a reader of DataSize never runs off the buffer.
-  Put16(record + kDataSizeOffset, static_cast<std::uint16_t>(copied));
+  WriteLe16(record + kDataSizeOffset, static_cast<std::uint16_t>(copied));
   record[kTtlOffset] = result.ttl;
   record[kTosOffset] = result.tos;
   record[kFlagsOffset] = result.flags;

@@ -33,6 +33,7 @@ struct EchoOptions {
 struct EchoResult {
   std::uint32_t status = 0;
   bool answered = false;   // an echo reply or an ICMP error came back
+  bool refused = false;    // the system refused the method itself, not this echo
   std::uint32_t from = 0;  // network order
   std::uint8_t ttl = 0;
   std::uint8_t tos = 0;
@@ -55,5 +56,8 @@ std::unique_ptr<EchoChannel> OpenRawChannel();
 // `program` empty: `ping` looked up on PATH and in the usual folders. Null when
 // there is none to run.
 std::unique_ptr<EchoChannel> OpenPingProgramChannel(const std::string& program);
+// The ping program's -W argument for `left` of waiting: seconds with a dot
+// and three decimals ("0.499"), at least a millisecond, whatever the locale.
+std::string WaitArgument(std::chrono::milliseconds left);
 
 }  // namespace quorrel::posix

@@ -3,15 +3,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "platform/icmp.h"
 
 namespace quorrel::posix {
 namespace {
 
+// Callers check that the bytes are there.
 std::uint16_t ReadU16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+  return ReadBe16(bytes.data() + at);
 }
 
+// An IPv4 address as it stands on the wire, for comparing with one in network order.
 std::uint32_t ReadNetU32(std::span<const std::uint8_t> bytes, std::size_t at) {
   std::uint32_t value;
   std::memcpy(&value, bytes.data() + at, sizeof value);
@@ -99,14 +102,10 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seque
                                            std::span<const std::uint8_t> data) {
   std::vector<std::uint8_t> packet(kIcmpHeaderSize + data.size(), 0);
   packet[0] = kIcmpEchoRequest;
-  packet[4] = static_cast<std::uint8_t>(id >> 8);
-  packet[5] = static_cast<std::uint8_t>(id);
-  packet[6] = static_cast<std::uint8_t>(sequence >> 8);
-  packet[7] = static_cast<std::uint8_t>(sequence);
+  WriteBe16(packet.data() + 4, id);
+  WriteBe16(packet.data() + 6, sequence);
   if (!data.empty()) std::memcpy(packet.data() + kIcmpHeaderSize, data.data(), data.size());
-  std::uint16_t sum = InternetChecksum(packet);
-  packet[2] = static_cast<std::uint8_t>(sum >> 8);
-  packet[3] = static_cast<std::uint8_t>(sum);
+  WriteBe16(packet.data() + 2, InternetChecksum(packet));
   return packet;
 }
 
@@ -117,7 +116,9 @@ bool IsOurEchoRequest(std::span<const std::uint8_t> icmp, const EchoMatch& match
 
 ParsedPacket ParseDatagramMessage(std::span<const std::uint8_t> icmp, const EchoMatch& match) {
   ParsedPacket parsed;
-  if (icmp.size() < kIcmpHeaderSize) return parsed;
+  // A damaged or forged message must not say the link is up. The kernel
+  // checks what reaches a datagram socket, but nothing checks for a raw one.
+  if (icmp.size() < kIcmpHeaderSize || InternetChecksum(icmp) != 0) return parsed;
   if (icmp[0] != kIcmpEchoReply || icmp[1] != 0) return parsed;
   if (ReadU16(icmp, 4) != match.id || ReadU16(icmp, 6) != match.sequence) return parsed;
   parsed.kind = PacketKind::kReply;
@@ -144,7 +145,7 @@ ParsedPacket ParseRawPacket(std::span<const std::uint8_t> packet, const EchoMatc
     parsed = ParseDatagramMessage(icmp, match);
   } else {
     std::uint32_t status = StatusOfIcmpError(type, icmp[1]);
-    if (status == 0) return parsed;
+    if (status == 0 || InternetChecksum(icmp) != 0) return parsed;
     // The error quotes the IP header and the first 8 bytes of what we sent.
     std::span<const std::uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
     std::size_t quotedIpLength = IpHeaderLength(quoted);

@@ -61,6 +61,10 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seque
 // or as the error queue of a datagram socket hands it back.
 bool IsOurEchoRequest(std::span<const std::uint8_t> icmp, const EchoMatch& match);
 
+// Both readers take a reply or an error only when its ICMP checksum is right,
+// and an error only when the request it quotes is ours by id, sequence and
+// code (and, from a raw socket, was sent to our destination).
+
 // A whole IPv4 packet as a raw socket receives it.
 ParsedPacket ParseRawPacket(std::span<const std::uint8_t> packet, const EchoMatch& match);
 

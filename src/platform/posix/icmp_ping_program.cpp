@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -81,14 +81,25 @@ EchoResult ReadPingOutput(std::string_view output, int exitCode,
     std::string_view line = output.substr(0, eol);
     output = eol == std::string_view::npos ? std::string_view{} : output.substr(eol + 1);
 
+    // ping found neither a socket it may open nor the capability for a raw one.
+    if (line.find("socket: ") != std::string_view::npos &&
+        (line.find("Operation not permitted") != std::string_view::npos ||
+         line.find("Permission denied") != std::string_view::npos)) {
+      result.status = kIpGeneralFailure;
+      result.refused = true;
+      return result;
+    }
     if (std::size_t at = line.find(" bytes from "); at != std::string_view::npos) {
       if (exitCode != 0) continue;  // a duplicate or damaged reply: ping says no
       result.status = kIpSuccess;
       result.answered = true;
       result.from = ParseAddress(line.substr(at + 12));
-      if (std::size_t ttl = line.find("ttl="); ttl != std::string_view::npos)
-        result.ttl =
-            static_cast<std::uint8_t>(std::atoi(std::string(line.substr(ttl + 4)).c_str()));
+      if (std::size_t ttl = line.find("ttl="); ttl != std::string_view::npos) {
+        const std::string_view digits = line.substr(ttl + 4);
+        unsigned value = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        result.ttl = static_cast<std::uint8_t>(std::min(value, 255u));
+      }
       result.data.assign(data.begin(), data.end());
       return result;
     }
@@ -132,6 +143,11 @@ std::string FindPing() {
     if (IsExecutable(candidate)) return candidate;
   }
   return {};
+}
+
+std::string Decimal(std::uint64_t value) {
+  char digits[24];
+  return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
@@ -179,25 +195,24 @@ std::vector<std::string> PingProgramChannel::Arguments(std::uint32_t destination
                                                        Deadline deadline) const {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
-  char wait[32];
-  std::snprintf(wait, sizeof wait, "%.3f", std::max<double>(left.count(), 1) / 1000.0);
+  const std::string wait = WaitArgument(left);
   char address[INET_ADDRSTRLEN];
   in_addr addr{destination};
   ::inet_ntop(AF_INET, &addr, address, sizeof address);
 
   std::vector<std::string> args = {program_, "-n", "-c", "1",
-                                   "-W",     wait, "-s", std::to_string(data.size())};
+                                   "-W",     wait, "-s", Decimal(data.size())};
   if (!data.empty()) {
     args.push_back("-p");
     args.push_back(Hex(data.first(std::min(data.size(), kMaxPatternBytes))));
   }
   if (options.ttl != 0) {
     args.push_back("-t");
-    args.push_back(std::to_string(options.ttl));
+    args.push_back(Decimal(options.ttl));
   }
   if (options.tos != 0) {
     args.push_back("-Q");
-    args.push_back(std::to_string(options.tos));
+    args.push_back(Decimal(options.tos));
   }
   args.push_back("-M");
   args.push_back(options.dontFragment ? "do" : "dont");
@@ -219,7 +234,7 @@ EchoResult PingProgramChannel::Echo(std::uint32_t destination, std::span<const s
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  // ping's texts are read in English, and its wait is written with a dot.
+  // ping's texts are read in English, and it reads its wait with a dot.
   char lcAll[] = "LC_ALL=C";
   char path[] = "PATH=/usr/bin:/bin:/usr/sbin:/sbin";
   char* envp[] = {lcAll, path, nullptr};
@@ -280,6 +295,15 @@ EchoResult PingProgramChannel::Echo(std::uint32_t destination, std::span<const s
 }
 
 }  // namespace
+
+std::string WaitArgument(std::chrono::milliseconds left) {
+  // ping reads its wait in seconds with a dot (it runs under LC_ALL=C); the
+  // text is made here without the C library, whose printf would follow the
+  // program's own locale and write "0,499" under de_DE.
+  const std::uint64_t ms = static_cast<std::uint64_t>(std::max<std::int64_t>(left.count(), 1));
+  std::string fraction = Decimal(ms % 1000);
+  return Decimal(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
+}
 
 std::unique_ptr<EchoChannel> OpenPingProgramChannel(const std::string& program) {
   std::string path = program.empty() ? FindPing() : program;

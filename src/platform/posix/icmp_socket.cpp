@@ -16,6 +16,7 @@
 #include "platform/icmp.h"
 #include "platform/posix/icmp_channel.h"
 #include "platform/posix/icmp_packet.h"
+#include "platform/posix/unique_fd.h"
 
 namespace quorrel::posix {
 namespace {
@@ -61,13 +62,16 @@ struct Message {
 
 class SocketChannel final : public EchoChannel {
  public:
-  SocketChannel(int fd, bool raw)
-      : fd_(fd),
+  SocketChannel(UniqueFd fd, bool raw)
+      : socket_(std::move(fd)),
+        fd_(socket_.Get()),
         raw_(raw),
         id_(raw ? NextRawId() : 0),
         sequence_(NextRawId()),
-        buffer_(kReceiveBufferSize) {}
-  ~SocketChannel() override { ::close(fd_); }
+        buffer_(kReceiveBufferSize) {
+    // Windows sends without DF unless asked; Linux would set it by default.
+    SetIntOption(fd_, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
+  }
   SocketChannel(const SocketChannel&) = delete;
   SocketChannel& operator=(const SocketChannel&) = delete;
 
@@ -81,19 +85,26 @@ class SocketChannel final : public EchoChannel {
   bool ReadPackets(const EchoMatch& match, EchoResult& result);
   bool ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained);
 
+  UniqueFd socket_;
   int fd_;
   bool raw_;
+  bool bound_ = false;  // a datagram socket's port (its echo id) is fixed by its first send
+  EchoOptions applied_;  // what the socket is set to: the system's defaults at first
   std::uint16_t id_;
   std::uint16_t sequence_;
   std::vector<std::uint8_t> buffer_;
 };
 
 void SocketChannel::ApplyOptions(const EchoOptions& options) {
-  // -1 puts the route's default TTL back for the next echo on this handle.
-  SetIntOption(fd_, IPPROTO_IP, IP_TTL, options.ttl != 0 ? options.ttl : -1);
-  SetIntOption(fd_, IPPROTO_IP, IP_TOS, options.tos);
-  SetIntOption(fd_, IPPROTO_IP, IP_MTU_DISCOVER,
-               options.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
+  // Set only what differs from the last echo: the socket is kept between pings.
+  // A TTL of -1 puts the route's default back.
+  if (options.ttl != applied_.ttl)
+    SetIntOption(fd_, IPPROTO_IP, IP_TTL, options.ttl != 0 ? options.ttl : -1);
+  if (options.tos != applied_.tos) SetIntOption(fd_, IPPROTO_IP, IP_TOS, options.tos);
+  if (options.dontFragment != applied_.dontFragment)
+    SetIntOption(fd_, IPPROTO_IP, IP_MTU_DISCOVER,
+                 options.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
+  applied_ = options;
 }
 
 EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::uint8_t> data,
@@ -102,6 +113,12 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
   result.status = kIpReqTimedOut;
   ApplyOptions(options);
 
+  if (raw_) {
+    // A kept raw socket has queued every other program's ICMP since the last
+    // ping; make room before our answer comes.
+    while (::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT) >= 0) {
+    }
+  }
   EchoMatch match{id_, ++sequence_, destination};
   std::vector<std::uint8_t> packet = BuildEchoRequest(match.id, match.sequence, data);
   sockaddr_in to{};
@@ -116,13 +133,16 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
     result.status = StatusOfSendError(errno);
     return result;
   }
-  if (!raw_) {
+  if (!raw_ && !bound_) {
     // A datagram socket puts its own port into the id field on the way out.
     sockaddr_in self{};
     socklen_t length = sizeof self;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &length) == 0)
-      match.id = ntohs(self.sin_port);
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &length) == 0) {
+      id_ = ntohs(self.sin_port);
+      bound_ = true;
+    }
   }
+  if (!raw_) match.id = id_;
 
   for (;;) {
     auto now = std::chrono::steady_clock::now();
@@ -233,17 +253,19 @@ bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bo
 }  // namespace
 
 std::unique_ptr<EchoChannel> OpenDatagramChannel() {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+  const int fd = socket.Get();
   if (fd < 0) return nullptr;
   // Without IP_RECVERR a router's "unreachable" never reaches a datagram socket.
   SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
   SetIntOption(fd, IPPROTO_IP, IP_RECVTTL, 1);
   SetIntOption(fd, IPPROTO_IP, IP_RECVTOS, 1);
-  return std::make_unique<SocketChannel>(fd, false);
+  return std::make_unique<SocketChannel>(std::move(socket), false);
 }
 
 std::unique_ptr<EchoChannel> OpenRawChannel() {
-  int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  UniqueFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+  const int fd = socket.Get();
   if (fd < 0) return nullptr;
   // A raw socket is woken for every ICMP packet on the host; let through only
   // the types that can answer an echo.
@@ -252,7 +274,7 @@ std::unique_ptr<EchoChannel> OpenRawChannel() {
       ~((1u << kIcmpEchoReply) | (1u << kIcmpDestUnreachable) | (1u << kIcmpSourceQuench) |
         (1u << kIcmpTimeExceeded) | (1u << kIcmpParamProblem));
   ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-  return std::make_unique<SocketChannel>(fd, true);
+  return std::make_unique<SocketChannel>(std::move(socket), true);
 }
 
 }  // namespace quorrel::posix
