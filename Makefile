@@ -16,7 +16,7 @@ RUN_PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
 TEST_PACKAGES := libgtest-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps xdotool imagemagick \
-  nftables iproute2 procps locales \
+  nftables iproute2 procps locales nload fping \
   dbus-daemon trayer openbox \
   dpkg-dev file desktop-file-utils appstream lintian zip unzip \
   clang libclang-rt-14-dev
