@@ -3,6 +3,9 @@
 #include <langinfo.h>
 
 #include <ctime>
+#include <string_view>
+
+#include "common/text.h"
 
 namespace quorrel::posix {
 
@@ -16,19 +19,18 @@ LocalTime LocaleClock::Now() {
 std::string SeparatorOf(const std::string& pattern, const std::string& fallback) {
   // Skip the first conversion ("%d", "%Ey", "%-m", ...) and take what follows
   // up to the next '%'.
-  auto first = pattern.find('%');
-  if (first == std::string::npos) return fallback;
+  std::string_view rest = pattern;
+  auto first = rest.find('%');
+  if (first == std::string_view::npos) return fallback;
   std::size_t i = first + 1;
-  while (i < pattern.size() && (pattern[i] == 'E' || pattern[i] == 'O' || pattern[i] == '-' ||
-                                pattern[i] == '_' || pattern[i] == '0'))
+  while (i < rest.size() &&
+         (rest[i] == 'E' || rest[i] == 'O' || rest[i] == '-' || rest[i] == '_' || rest[i] == '0'))
     ++i;
   ++i;  // the conversion letter
-  auto next = pattern.find('%', i);
-  if (i >= pattern.size() || next == std::string::npos || next == i) return fallback;
-  std::string sep = pattern.substr(i, next - i);
-  // Some locales close a field with a word ("%Y년 %m월"); keep a plain mark only.
-  if (sep.size() > 3) return fallback;
-  return sep;
+  if (i >= rest.size()) return fallback;
+  auto next = rest.find('%', i);
+  if (next == std::string_view::npos) return fallback;
+  return LocaleSeparatorOr(rest.substr(i, next - i), fallback);
 }
 
 std::string LocaleClock::DateSeparator() { return SeparatorOf(nl_langinfo(D_FMT), "/"); }

@@ -13,8 +13,9 @@ class LocaleClock : public Clock {
   std::string ThousandsSeparator() override;
 };
 
-// The first character between two fields of a strftime pattern such as
-// "%d.%m.%Y" or "%H:%M:%S"; `fallback` when the pattern shows none.
+// The separator a strftime pattern such as "%d.%m.%Y" or "%H:%M:%S" puts
+// after its first field, when that is one mark that is neither a letter, a
+// digit nor an ideograph; else `fallback` ("%Y年%m月%d日" gives the fallback).
 std::string SeparatorOf(const std::string& pattern, const std::string& fallback);
 
 }  // namespace quorrel::posix

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "platform/posix/unique_fd.h"
 
 namespace quorrel::posix {
 
@@ -28,9 +29,8 @@ bool PosixFileSystem::IsFolderWritable(const std::string& folder) {
   std::string probe = folder;
   if (probe.empty() || probe.back() != '/') probe += '/';
   probe += ".quorrel-write-test-" + std::to_string(getpid());
-  int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ::close(fd);
+  UniqueFd fd(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.Get() < 0) return false;
   ::unlink(probe.c_str());
   return true;
 }
@@ -51,23 +51,19 @@ std::string PosixFileSystem::UserDataFolder() {
 }
 
 bool PosixFileSystem::AppendToFile(const std::string& path, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return false;
   const char* p = bytes.data();
   std::size_t left = bytes.size();
-  bool ok = true;
   while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
+    ssize_t n = ::write(fd.Get(), p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
+    if (n <= 0) return false;
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) ok = false;
-  return ok;
+  // A file system that stores late (NFS) reports a failed write only at close.
+  return ::close(fd.Release()) == 0;
 }
 
 std::string Utf8CodePage::FromAnsi(const std::string& ansi) {
