@@ -21,7 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/text.h"
+#include "common/bytes.h"
+#include "common/utf8.h"
 #include "platform/posix/unique_fd.h"
 
 namespace quorrel::posix {
@@ -94,12 +95,8 @@ std::string UpToNul(std::string text) {
 std::string Encode(Encoding encoding, std::string_view utf8) {
   if (encoding == Encoding::kAnsi) return std::string(utf8);
   std::u16string units = Utf8ToUtf16(utf8);
-  std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (char16_t unit : units) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
+  std::string bytes(units.size() * 2, '\0');
+  for (std::size_t i = 0; i < units.size(); ++i) WriteLe16(bytes.data() + 2 * i, units[i]);
   return bytes;
 }
 
@@ -140,8 +137,7 @@ IniText Parse(std::string_view content) {
       body.remove_suffix(1);
     }
     auto unit = [body](std::size_t i) {
-      return static_cast<char16_t>(static_cast<unsigned char>(body[2 * i]) |
-                                   static_cast<unsigned char>(body[2 * i + 1]) << 8);
+      return static_cast<char16_t>(ReadLe16(body.data() + 2 * i));
     };
     auto decode = [&unit](std::size_t from, std::size_t to) {
       std::u16string units;
