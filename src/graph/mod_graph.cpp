@@ -1,5 +1,6 @@
 #include "graph/mod_graph.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "common/number.h"
@@ -77,6 +78,8 @@ void ModGraph::DrawGraph(std::span<const float> samples, Canvas& area, bool mark
   ScrollGraph();
   area.Clear();
   // Downstream first, so upstream is painted over it where the lines meet.
+  LabelBox previous{};
+  bool hasPrevious = false;
   for (std::size_t i = 0; i < graphSeries.size(); ++i) {
     GraphSeries& series = graphSeries[i];
     const double sample = i < samples.size() ? samples[i] : 0.0;
@@ -87,8 +90,11 @@ void ModGraph::DrawGraph(std::span<const float> samples, Canvas& area, bool mark
     DrawSeriesLine(area, series);
     if (markers)
       DrawSeriesMarker(area, newest, series);
-    else if (i < graphLabels.size())
-      DrawSeriesLabel(area, newest, series, graphLabels[i]);
+    else if (i < graphLabels.size()) {
+      previous = DrawSeriesLabel(area, newest, series, graphLabels[i],
+                                 hasPrevious ? &previous : nullptr);
+      hasPrevious = true;
+    }
   }
   area.Refresh();
 }
@@ -108,15 +114,44 @@ void ModGraph::DrawSeriesMarker(Canvas& area, Point newest, const GraphSeries& s
   area.Polygon(diamond, 4);
 }
 
-// The label's bottom-right corner sits on the newest point, flush with the right edge.
-void ModGraph::DrawSeriesLabel(Canvas& area, Point newest, const GraphSeries& series,
-                               const std::string& label) {
+// The label's bottom-right corner sits on the newest point, flush with the
+// right edge. Two mends keep it readable: a series at the peak would put its
+// label wholly above the area, and one below zero wholly below it, so a
+// label that would lie wholly outside moves the least distance that brings
+// it inside; and where it would cover the label drawn before it (both series
+// at zero stand on the same corner), it stands immediately to that label's
+// left.
+ModGraph::LabelBox ModGraph::DrawSeriesLabel(Canvas& area, Point newest, const GraphSeries& series,
+                                             const std::string& label, const LabelBox* before) {
   area.SetForeColour(series.colour);
-  const int width = area.TextWidth(label);
-  const int height = area.TextHeight(label);
+  const std::int32_t width = area.TextWidth(label);
+  const std::int32_t height = area.TextHeight(label);
+  LabelBox box{Offset(newest.x, -width), Offset(newest.y, -height), width, height};
+  const std::int64_t areaWidth = area.Width();
+  const std::int64_t areaHeight = area.Height();
+  auto outside = [&](const LabelBox& b) {
+    return std::int64_t{b.left} + b.width <= 0 || b.left >= areaWidth ||
+           std::int64_t{b.top} + b.height <= 0 || b.top >= areaHeight;
+  };
+  // Into [0, extent - size], or to 0 where the label is larger than the area.
+  auto inside = [](std::int32_t at, std::int32_t size, std::int64_t extent) {
+    const std::int64_t last = std::max<std::int64_t>(0, extent - size);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(at, 0, last));
+  };
+  if (outside(box)) {
+    box.left = inside(box.left, width, areaWidth);
+    box.top = inside(box.top, height, areaHeight);
+  }
+  if (before != nullptr) {
+    const bool overlap = std::int64_t{box.left} < std::int64_t{before->left} + before->width &&
+                         std::int64_t{before->left} < std::int64_t{box.left} + box.width &&
+                         std::int64_t{box.top} < std::int64_t{before->top} + before->height &&
+                         std::int64_t{before->top} < std::int64_t{box.top} + box.height;
+    if (overlap) box.left = Offset(before->left, -std::int64_t{width});
+  }
   const std::string ansi = codePage_.ToAnsi(label);
-  area.TextOutA(Offset(newest.x, -width), Offset(newest.y, -height), ansi.c_str(),
-                static_cast<int>(ansi.size()));
+  area.TextOutA(box.left, box.top, ansi.c_str(), static_cast<int>(ansi.size()));
+  return box;
 }
 
 }  // namespace quorrel

@@ -45,8 +45,13 @@ class ModGraph {
   void ScrollGraph();
   void DrawSeriesLine(Canvas& area, const GraphSeries& series);
   void DrawSeriesMarker(Canvas& area, Point newest, const GraphSeries& series);
-  void DrawSeriesLabel(Canvas& area, Point newest, const GraphSeries& series,
-                       const std::string& label);
+  // Where a label was written, for the label drawn after it.
+  struct LabelBox {
+    std::int32_t left, top, width, height;
+  };
+  // `before` is the label of the series drawn before this one, if any.
+  LabelBox DrawSeriesLabel(Canvas& area, Point newest, const GraphSeries& series,
+                           const std::string& label, const LabelBox* before);
 
   CodePage& codePage_;
 };

@@ -123,13 +123,87 @@ TEST_F(GraphTest, LabelsStandFlushAtTheNewestPointWithoutMarkers) {
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].text, "DS");
   EXPECT_EQ(texts[0].points[0].x, 513 - 14);
-  EXPECT_EQ(texts[0].points[0].y, 0 - 13);
+  EXPECT_EQ(texts[0].points[0].y, 0);  // at the peak: moved down into the area
   EXPECT_EQ(texts[1].text, "US");
+  EXPECT_EQ(texts[1].points[0].x, 513 - 14);
   EXPECT_EQ(texts[1].points[0].y, 32 - 13);  // 32.5 to the even neighbour
   auto fores = canvas.OpsOf("fore");
   ASSERT_EQ(fores.size(), 2u);
   EXPECT_EQ(fores[0].colour, kColours[0]);
   EXPECT_EQ(fores[1].colour, kColours[1]);
+}
+
+// Where each label was written: {x, y} of DS, then of US.
+std::vector<Point> LabelCorners(const RecordingCanvas& canvas) {
+  std::vector<Point> corners;
+  for (const auto& op : canvas.OpsOf("text")) corners.push_back(op.points[0]);
+  return corners;
+}
+
+TEST_F(GraphTest, ALabelThatWouldLieWhollyOutsideMovesTheLeastDistanceInside) {
+  Setup(513, 65);
+  canvas.textWidth = 14;
+  canvas.textHeight = 13;
+  // Upstream at the peak: its label would stand on rows -13 to -1.
+  Draw(20, 100, 100);
+  std::vector<Point> at = LabelCorners(canvas);
+  ASSERT_EQ(at.size(), 2u);
+  EXPECT_EQ(at[1].x, 499);
+  EXPECT_EQ(at[1].y, 0);
+  EXPECT_EQ(Newest(1).y, 0);  // the point itself stays where the scale puts it
+  // A label that is only partly outside stays as it is: y = 5 puts it on rows -8 to 4.
+  canvas.ops.clear();
+  Draw(0, 100 - 5 * 100.0f / 65, 100);
+  ASSERT_EQ(Newest(1).y, 5);
+  EXPECT_EQ(LabelCorners(canvas)[1].y, 5 - 13);
+  // A sample far below zero puts the label wholly below the area: it moves up
+  // to stand on the bottom rows, clear of the downstream label to its right.
+  canvas.ops.clear();
+  Draw(50, -500, 100);
+  at = LabelCorners(canvas);
+  EXPECT_EQ(at[0].y, 32 - 13);
+  EXPECT_EQ(at[1].x, 499);
+  EXPECT_EQ(at[1].y, 65 - 13);
+}
+
+TEST_F(GraphTest, OverlappingLabelsPutUpstreamImmediatelyLeftOfDownstream) {
+  Setup(513, 65);
+  canvas.textWidth = 14;
+  canvas.textHeight = 13;
+  // No traffic: both labels would stand on the bottom-right corner.
+  Draw(0, 0, 0);
+  std::vector<Point> at = LabelCorners(canvas);
+  ASSERT_EQ(at.size(), 2u);
+  EXPECT_EQ(at[0].x, 513 - 14);
+  EXPECT_EQ(at[0].y, 65 - 13);
+  EXPECT_EQ(at[1].x, 513 - 14 - 14);
+  EXPECT_EQ(at[1].y, 65 - 13);
+  // Both at the peak: both moved to the top, upstream again on the left.
+  canvas.ops.clear();
+  Draw(100, 100, 100);
+  at = LabelCorners(canvas);
+  EXPECT_EQ(at[0].y, 0);
+  EXPECT_EQ(at[1].y, 0);
+  EXPECT_EQ(at[1].x, at[0].x - 14);
+  // Partly overlapping rows count too; the upstream label keeps its height.
+  canvas.ops.clear();
+  Draw(0, 10, 100);  // upstream at y = 58.5 -> 58: rows 45 to 57 against 52 to 64
+  at = LabelCorners(canvas);
+  EXPECT_EQ(at[1].x, 513 - 28);
+  EXPECT_EQ(at[1].y, 58 - 13);
+  // Apart by one row: each stays flush with the right edge.
+  canvas.ops.clear();
+  Draw(0, 100 - 52 * 100.0f / 65, 100);  // upstream on row 52: rows 39 to 51
+  ASSERT_EQ(Newest(1).y, 52);
+  at = LabelCorners(canvas);
+  EXPECT_EQ(at[1].x, 513 - 14);
+  EXPECT_EQ(at[1].y, 52 - 13);
+  // Wider labels: the upstream one still ends exactly where downstream begins.
+  canvas.ops.clear();
+  canvas.textWidth = 40;
+  Draw(0, 0, 100);
+  at = LabelCorners(canvas);
+  EXPECT_EQ(at[1].x + 40, at[0].x);
 }
 
 TEST_F(GraphTest, MarkersReplaceLabelsWithDiamondsOnTheNewestPoint) {
