@@ -1,6 +1,7 @@
 // The on-screen log's bound: after every line the log holds at most 3000
 // UTF-16 code units, starts at the beginning of a line, and lost only the
 // fewest whole lines the rule allows.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -57,12 +58,13 @@ std::string StampFrom(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-// Input: a repeat count, then messages separated by NUL bytes. The messages
-// are logged in turn, the whole list `repeat` times, so that short inputs
-// reach the bound; every step is checked.
+// Input: a fill byte, then messages separated by NUL bytes. The log starts
+// filled with whole lines of those messages, up to about 12 units per unit of
+// the fill byte (never past the bound, as the program would hold it), and
+// then each message is logged in turn and every step checked.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const int repeat = 1 + data[0] % 48;
+  const std::size_t fill = std::min<std::size_t>(data[0] * 12u, kLimit);
   std::string_view body(reinterpret_cast<const char*>(data + 1), size - 1);
   std::vector<std::string_view> messages;
   for (std::size_t start = 0;;) {
@@ -74,14 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string stamp = StampFrom(data + 1, size - 1);
 
   std::string log;
-  int lines = 0;
-  for (int r = 0; r < repeat && lines < 200; ++r) {
-    for (std::string_view message : messages) {
-      if (++lines > 200) break;
-      std::string next = quorrel::AppendLogLine(log, stamp, std::string(message));
-      CheckTrim(log + stamp + " - " + std::string(message) + "\r\n", next);
-      log = std::move(next);
-    }
+  std::size_t units = 0;
+  for (std::size_t i = 0; units < fill; ++i) {
+    std::string line = stamp + " - " + std::string(messages[i % messages.size()]) + "\r\n";
+    std::size_t n = quorrel::Utf8ToUtf16(line).size();
+    if (units + n > fill) break;
+    log += line;
+    units += n;
+  }
+  for (std::size_t i = 0; i < messages.size() && i < 64; ++i) {
+    std::string message(messages[i]);
+    std::string next = quorrel::AppendLogLine(log, stamp, message);
+    CheckTrim(log + stamp + " - " + message + "\r\n", next);
+    log = std::move(next);
   }
 
   // The bound on any text, line ends or not, as the box might hold after a

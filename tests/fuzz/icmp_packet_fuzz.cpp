@@ -160,16 +160,21 @@ void CheckRaw(std::span<const std::uint8_t> p, std::uint8_t mode, const posix::E
   }
 }
 
-void CheckDatagram(std::span<const std::uint8_t> icmp, const posix::EchoMatch& match) {
+// A datagram socket hands over the ICMP message alone. Both socket kinds
+// apply one rule: a reply counts only when it is ours and its checksum is right.
+void CheckDatagram(std::span<const std::uint8_t> icmp, const posix::EchoMatch& match, bool mended) {
   posix::ParsedPacket parsed = posix::ParseDatagramMessage(icmp, match);
+  const bool ours = icmp.size() >= posix::kIcmpHeaderSize && icmp[0] == posix::kIcmpEchoReply &&
+                    icmp[1] == 0 && Be16(icmp, 4) == match.id && Be16(icmp, 6) == match.sequence;
   if (parsed.kind == posix::PacketKind::kReply) {
-    Check(icmp.size() >= posix::kIcmpHeaderSize && icmp[0] == posix::kIcmpEchoReply &&
-              icmp[1] == 0 && Be16(icmp, 4) == match.id && Be16(icmp, 6) == match.sequence,
-          "a datagram reply that is not ours counted");
+    Check(ours, "a datagram reply that is not ours counted");
+    Check(OnesSum(icmp) == 0xFFFF, "a datagram reply with a wrong checksum counted");
     Check(Inside(parsed.data, icmp) && parsed.data.size() == icmp.size() - posix::kIcmpHeaderSize,
           "the echoed data is not the rest of the datagram");
   }
   Check(parsed.kind != posix::PacketKind::kError || parsed.status != 0, "an error without status");
+  if (mended && ours && OnesSum(icmp) == 0xFFFF)
+    Check(parsed.kind == posix::PacketKind::kReply, "our intact datagram reply was ignored");
 }
 
 void CheckChecksumAndRequest(std::span<const std::uint8_t> bytes, const posix::EchoMatch& match) {
@@ -219,9 +224,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> packet(raw.begin(), raw.end());
   Mend(packet, mode, match);
   CheckRaw(packet, mode, match);
-  CheckDatagram(raw, match);
+  CheckDatagram(raw, match, false);
+  // The mended packet's ICMP message, as far as its total length reaches.
   std::size_t ihl = HeaderLength(packet);
-  if (ihl != 0) CheckDatagram(std::span(packet).subspan(ihl), match);
+  std::size_t end = ihl == 0 ? 0 : std::min<std::size_t>(packet.size(), Be16(packet, 2));
+  if (ihl != 0 && end >= ihl) {
+    std::vector<std::uint8_t> message(packet.begin() + static_cast<std::ptrdiff_t>(ihl),
+                                      packet.begin() + static_cast<std::ptrdiff_t>(end));
+    CheckDatagram(message, match, (mode & kSpoil) == 0);
+  }
   CheckChecksumAndRequest(raw, match);
 
   if (raw.size() >= 2 && posix::StatusOfIcmpError(raw[0], raw[1]) != 0)

@@ -38,7 +38,7 @@ logs = [
     [b"x" * 3100],
 ]
 for i, messages in enumerate(logs):
-    put("event_log", "seed-%02d" % i, bytes([47 if i < 4 else 0]) + b"\0".join(messages))
+    put("event_log", "seed-%02d" % i, bytes([250 - 40 * i]) + b"\0".join(messages))
 
 # --- if_table: a mode byte, then a MIB_IFTABLE image
 def row(name, index, kind, mtu, speed, mac, descr, inoct, outoct, admin=1, oper=1,

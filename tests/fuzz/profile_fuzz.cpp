@@ -288,9 +288,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   std::vector<Entry> entries;
   std::vector<std::string> sections = Names(Read(profile, nullptr, nullptr));
-  for (std::size_t i = 0; i < sections.size() && i < 8; ++i) {
+  for (std::size_t i = 0; i < sections.size() && i < 4; ++i) {
     std::vector<std::string> keys = Names(Read(profile, sections[i].c_str(), nullptr));
-    for (std::size_t k = 0; k < keys.size() && k < 16; ++k)
+    for (std::size_t k = 0; k < keys.size() && k < 8; ++k)
       entries.push_back(
           {sections[i], keys[k], Read(profile, sections[i].c_str(), keys[k].c_str())});
   }
