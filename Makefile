@@ -92,7 +92,9 @@ asan: deps
 
 # libFuzzer targets (clang): `make test` runs each over its seeds and for 20 s;
 # `make fuzz` gives each five minutes and reports what it reached and found.
+# The number reader is also held to the same results under de_DE.UTF-8.
 build-fuzz: deps
+	tests/unit/ensure-locales
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 
