@@ -39,7 +39,7 @@ SIZE OuterSizeForClient(int width, int height, DWORD style, DWORD exStyle, UINT 
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-FontHandle CreateDialogFont(UINT dpi) {
+LOGFONTW DialogFontSpec(UINT dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   LOGFONTW font{};
@@ -53,7 +53,22 @@ FontHandle CreateDialogFont(UINT dpi) {
   }
   // The metrics come at the system DPI; the window may sit on a monitor with another.
   font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(ScreenDpi()));
+  return font;
+}
+
+FontHandle CreateDialogFont(UINT dpi) {
+  const LOGFONTW font = DialogFontSpec(dpi);
   return FontHandle(::CreateFontIndirectW(&font));
+}
+
+int SystemMetricForDpi(int index, UINT dpi) {
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+  static const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+  if (forDpi != nullptr) {
+    const int value = forDpi(index, dpi);
+    if (value > 0) return value;
+  }
+  return ::MulDiv(::GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(ScreenDpi()));
 }
 
 }  // namespace quorrel::win32

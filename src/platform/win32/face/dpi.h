@@ -23,7 +23,12 @@ constexpr int TwipsToPixels(int twips, UINT dpi) {
 // The outer size of a window whose client area is width x height pixels.
 SIZE OuterSizeForClient(int width, int height, DWORD style, DWORD exStyle, UINT dpi);
 
-// The system's message font, scaled to `dpi`.
+// The system's message font, scaled to `dpi`: its description and the font.
+LOGFONTW DialogFontSpec(UINT dpi);
 FontHandle CreateDialogFont(UINT dpi);
+
+// A system metric (SM_CXSMICON, SM_CXICON, ...) as the system gives it for
+// a window at `dpi`.
+int SystemMetricForDpi(int index, UINT dpi);
 
 }  // namespace quorrel::win32

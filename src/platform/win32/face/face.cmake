@@ -4,6 +4,12 @@ if(NOT TARGET quorrel_win32)
 endif()
 set(QUORREL_RES_DIR ${CMAKE_CURRENT_LIST_DIR}/../res)
 file(GLOB QUORREL_WIN32_FACE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+list(REMOVE_ITEM QUORREL_WIN32_FACE_SOURCES ${CMAKE_CURRENT_LIST_DIR}/win_main.cpp)
+
+# The face apart from WinMain, so the face tests can build the real window.
+add_library(quorrel_win32_face STATIC ${QUORREL_WIN32_FACE_SOURCES})
+target_link_libraries(quorrel_win32_face PUBLIC quorrel_win32 user32 gdi32 comctl32 shell32)
+target_compile_definitions(quorrel_win32_face PUBLIC UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
 
 # The executable's icon is the grey state picture, written by a small program
 # that runs on the build machine from the same drawing code the window uses.
@@ -37,10 +43,9 @@ set_source_files_properties(${QUORREL_RC} PROPERTIES
   OBJECT_DEPENDS "${QUORREL_ICON};${QUORREL_RES_DIR}/quorrel.manifest"
   COMPILE_DEFINITIONS "QUORREL_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};QUORREL_VERSION_MINOR=${PROJECT_VERSION_MINOR};QUORREL_VERSION_PATCH=${PROJECT_VERSION_PATCH}")
 
-add_executable(quorrel WIN32 ${QUORREL_WIN32_FACE_SOURCES} ${QUORREL_RC} ${QUORREL_ICON})
+add_executable(quorrel WIN32 ${CMAKE_CURRENT_LIST_DIR}/win_main.cpp ${QUORREL_RC} ${QUORREL_ICON})
 target_include_directories(quorrel PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${QUORREL_RES_DIR})
-target_link_libraries(quorrel PRIVATE quorrel_win32 user32 gdi32 comctl32 shell32)
-target_compile_definitions(quorrel PRIVATE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
+target_link_libraries(quorrel PRIVATE quorrel_win32_face)
 set_target_properties(quorrel PROPERTIES OUTPUT_NAME quorrel
                                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 if(NOT MSVC)

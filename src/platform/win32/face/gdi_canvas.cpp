@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "window/face_support.h"
+
 namespace quorrel::win32 {
 
 static_assert(sizeof(POINT) == sizeof(Point) && offsetof(POINT, y) == offsetof(Point, y),
               "the graph's points are handed to GDI as they are stored");
 
+namespace {
+Colour SystemColour(int index) { return static_cast<Colour>(::GetSysColor(index)); }
+}  // namespace
+
 COLORREF ToColorRef(Colour colour) {
-  constexpr Colour kSystemColourFlag = 0x80000000u;
-  if (colour & kSystemColourFlag) return ::GetSysColor(static_cast<int>(colour & 0xFF));
-  return static_cast<COLORREF>(colour & 0x00FFFFFFu);
+  return static_cast<COLORREF>(ResolveColour(colour, &SystemColour) & 0x00FFFFFFu);
 }
 
 bool GdiCanvas::Create(int width, int height) {

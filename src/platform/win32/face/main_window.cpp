@@ -5,7 +5,10 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+#include "common/utf8.h"
 #include "platform/win32/services/wide_text.h"
+#include "window/face_support.h"
 
 namespace quorrel::win32 {
 namespace {
@@ -16,6 +19,18 @@ constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr int kFirstControlId = 100;
 constexpr int kFirstMenuId = 1000;
 constexpr int kComboDropRows = 8;
+
+// The grey hint in the empty destination box; it is not part of the text.
+constexpr wchar_t kDestinationCue[] = L"router address, e.g. 192.168.1.1";
+
+// The fastest rate the rate captions must show whole: 10 Gbit/s in bytes per
+// second, that is "1,220,703 KB".
+constexpr double kFastestRateBytes = 1.25e9;
+
+// The smallest a caption's font may be made to fit its rectangle, as a part of
+// the window's font: smaller than that is no longer read comfortably, and a
+// cut caption then says more than an unreadable one.
+constexpr int kSmallestCaptionFontPercent = 70;
 
 std::uintptr_t AsNumber(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
@@ -76,7 +91,8 @@ bool MainWindow::Create(int showCommand) {
     return false;
   // The DPI is known only once the window sits on a monitor.
   dpi_ = WindowDpi(hwnd_);
-  font_ = CreateDialogFont(dpi_);
+  fontSpec_ = DialogFontSpec(dpi_);
+  font_.reset(::CreateFontIndirectW(&fontSpec_));
   const SIZE outer = OuterSizeForClient(TwipsToPixels(kClientWidthTwips, dpi_),
                                         TwipsToPixels(kClientHeightTwips, dpi_), kWindowStyle,
                                         kWindowExStyle, dpi_);
@@ -93,6 +109,7 @@ bool MainWindow::Create(int showCommand) {
   canvas_.SetFont(CreateDialogFont(dpi_));
   canvas_.SetView(graphView_.Handle());
   ApplyFont();
+  FitCaptions();
   form_->Form_Load();
   ::ShowWindow(hwnd_, showCommand);
   ::UpdateWindow(hwnd_);
@@ -125,18 +142,12 @@ void MainWindow::BuildControls() {
   Form1& f = *form_;
   const std::vector<Control*> controls = f.Controls();
   for (std::size_t i = 0; i < controls.size(); ++i)
-    bindings_.push_back(Binding{controls[i], nullptr, kFirstControlId + static_cast<int>(i)});
+    bindings_.push_back(
+        Binding{controls[i], nullptr, kFirstControlId + static_cast<int>(i), nullptr, false, {}});
   for (Binding& b : bindings_) b.handler = f.EventHandlerOf(*b.control);
-  // Creation order is the z-order, which is the order Tab walks: the focus
-  // order first, then everything that takes no focus.
-  std::vector<std::size_t> order(bindings_.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-    const int ta = bindings_[a].control->Layout().tabIndex;
-    const int tb = bindings_[b].control->Layout().tabIndex;
-    return (ta < 0 ? INT_MAX : ta) < (tb < 0 ? INT_MAX : tb);
-  });
-  for (std::size_t i : order) bindings_[i].hwnd = Build(bindings_[i]);
+  // Creation order is the z-order, which is the order Tab walks.
+  for (Control* c : CreationOrder(f))
+    if (Binding* b = Find(*c)) b->hwnd = Build(*b);
   for (std::size_t i = 0; i < bindings_.size(); ++i) Bind(i);
 }
 
@@ -160,7 +171,7 @@ HWND MainWindow::Build(Binding& binding) {
       break;
     case ControlKind::kTextBox:
       exStyle = WS_EX_CLIENTEDGE;
-      if (&control == &form_->txtOut)
+      if (IsReadOnlyLog(*form_, control))
         // The log is the program's record: shown, scrolled to its newest line,
         // but not edited by hand.
         style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
@@ -192,16 +203,18 @@ HWND MainWindow::Build(Binding& binding) {
   HWND hwnd = ::CreateWindowExW(
       exStyle, className, caption.c_str(), style, r.left, r.top, r.right - r.left, r.bottom - r.top,
       hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(binding.id)), instance_, nullptr);
-  if (hwnd != nullptr && &control == &form_->txtOut) ::SetWindowSubclass(hwnd, &LogBoxProc, 1, 0);
+  if (hwnd != nullptr && IsReadOnlyLog(*form_, control))
+    ::SetWindowSubclass(hwnd, &LogBoxProc, 1, 0);
+  // TRUE: the hint stays while the empty box has the focus, which is when
+  // the user is about to type the address.
+  if (hwnd != nullptr && &control == &form_->txtIP)
+    ::SendMessageW(hwnd, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(kDestinationCue));
   return hwnd;
 }
 
 void MainWindow::Bind(std::size_t index) {
   Control& control = *bindings_[index].control;
-  for (Property p :
-       {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue, Property::kMax,
-        Property::kFillColour, Property::kForeColour, Property::kItems, Property::kListIndex})
-    Mirror(bindings_[index], p);
+  for (Property p : MirroredProperties()) Mirror(bindings_[index], p);
   // By index, not by address: the menu entries are appended after the controls are bound.
   control.SetObserver([this, index](Control&, Property p) { Mirror(bindings_[index], p); });
 }
@@ -209,19 +222,16 @@ void MainWindow::Bind(std::size_t index) {
 void MainWindow::BuildMenu() {
   Form1& f = *form_;
   trayMenu_.reset(::CreatePopupMenu());
-  const std::vector<MenuItem*> items = f.MenuItems();
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    MenuItem* item = items[i];
-    if (item == &f.mnSysTray) continue;  // the pop-up itself
-    Binding b{item, nullptr, kFirstMenuId + static_cast<int>(i)};
-    b.handler = f.EventHandlerOf(*item);
-    if (item->Caption() == "-") {
+  int id = kFirstMenuId;
+  for (const TrayMenuEntry& entry : TrayMenuEntries(f)) {
+    Binding b{entry.item, nullptr, id++, f.EventHandlerOf(*entry.item), entry.separator, {}};
+    if (b.separator) {
       ::AppendMenuW(trayMenu_.get(), MF_SEPARATOR, 0, nullptr);
     } else {
-      const std::wstring caption = WideFromUtf8(item->Caption());
+      const std::wstring caption = WideFromUtf8(entry.item->Caption());
       ::AppendMenuW(trayMenu_.get(), MF_STRING, static_cast<UINT_PTR>(b.id), caption.c_str());
     }
-    bindings_.push_back(b);
+    bindings_.push_back(std::move(b));
   }
   for (std::size_t i = 0; i < bindings_.size(); ++i)
     if (bindings_[i].control->Kind() == ControlKind::kMenuItem) Bind(i);
@@ -233,13 +243,15 @@ void MainWindow::BindWindow() {
 
 // ---- Mirroring the model ---------------------------------------------------
 
-void MainWindow::Mirror(const Binding& b, Property property) {
+void MainWindow::Mirror(Binding& b, Property property) {
   if (hwnd_ == nullptr) return;  // the window is gone; the model may still tidy up
   Control& c = *b.control;
   const bool wasMirroring = std::exchange(mirroring_, true);
   switch (property) {
     case Property::kText:
       MirrorText(b);
+      // "&Stop" may need another size than "&Start".
+      if (!IsRateCaption(c)) FitCaption(b);
       break;
     case Property::kEnabled:
       if (c.Kind() == ControlKind::kTimer) {
@@ -300,6 +312,14 @@ void MainWindow::Mirror(const Binding& b, Property property) {
         ::SendMessageW(b.hwnd, CB_SETCURSEL, static_cast<WPARAM>(list.ListIndex()), 0);
       }
       break;
+    case Property::kItemAdded:
+      // Only the newest entry: refilling at every addition made the start-up
+      // quadratic in the number of adapters.
+      if (c.Kind() == ControlKind::kComboBox && !static_cast<ComboBox&>(c).Items().empty()) {
+        const std::wstring text = WideFromUtf8(static_cast<ComboBox&>(c).Items().back());
+        ::SendMessageW(b.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      }
+      break;
     case Property::kListIndex:
       if (c.Kind() == ControlKind::kComboBox)
         ::SendMessageW(b.hwnd, CB_SETCURSEL,
@@ -316,13 +336,17 @@ void MainWindow::MirrorText(const Binding& b) {
   Control& c = *b.control;
   if (c.Kind() == ControlKind::kMenuItem) {
     const auto& item = static_cast<MenuItem&>(c);
-    if (item.Caption() == "-") return;
+    if (b.separator) return;
     const std::wstring caption = WideFromUtf8(item.Caption());
     ::ModifyMenuW(trayMenu_.get(), static_cast<UINT>(b.id), MF_BYCOMMAND | MF_STRING,
                   static_cast<UINT_PTR>(b.id), caption.c_str());
     return;
   }
   if (b.hwnd == nullptr) return;
+  if (IsReadOnlyLog(*form_, c)) {
+    MirrorLog(b);
+    return;
+  }
   const std::string& text = c.Kind() == ControlKind::kTextBox
                                 ? static_cast<TextBox&>(c).Text()
                                 : static_cast<CaptionControl&>(c).Caption();
@@ -330,7 +354,31 @@ void MainWindow::MirrorText(const Binding& b) {
   // The box already shows what the user typed; setting it again would move the caret.
   if (c.Kind() == ControlKind::kTextBox && WindowText(b.hwnd) == text) return;
   ::SetWindowTextW(b.hwnd, wide.c_str());
-  if (&c == &form_->txtOut) ::SendMessageW(b.hwnd, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+// The model trims the log at the top and appends at the bottom; the box is
+// edited the same way instead of being given its whole text again, which
+// made it lay out and repaint all of it at every line.
+void MainWindow::MirrorLog(const Binding& b) {
+  const std::string& next = static_cast<TextBox&>(*b.control).Text();
+  const LogEdit edit = DiffLog(shownLog_, next);
+  if (edit.replaceAll) {
+    ::SetWindowTextW(b.hwnd, WideFromUtf8(next).c_str());
+  } else {
+    // Positions in the box count UTF-16 units.
+    if (!edit.dropped.empty()) {
+      ::SendMessageW(b.hwnd, EM_SETSEL, 0, static_cast<LPARAM>(Utf16Length(edit.dropped)));
+      ::SendMessageW(b.hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    }
+    if (!edit.appended.empty()) {
+      const std::wstring appended = WideFromUtf8(edit.appended);
+      const LRESULT end = ::GetWindowTextLengthW(b.hwnd);
+      ::SendMessageW(b.hwnd, EM_SETSEL, static_cast<WPARAM>(end), end);
+      ::SendMessageW(b.hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(appended.c_str()));
+    }
+  }
+  shownLog_ = next;
+  ::SendMessageW(b.hwnd, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
 void MainWindow::MirrorWindow(Property property) {
@@ -338,12 +386,9 @@ void MainWindow::MirrorWindow(Property property) {
   const FormWindow& w = form_->window;
   const bool minimised = w.State() == WindowState::kMinimised;
   switch (property) {
-    case Property::kIcon: {
-      HICON icon = icons_.Get(w.IconKey());
-      ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-      ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    case Property::kIcon:
+      ApplyIcons();
       break;
-    }
     case Property::kVisible:
       ::ShowWindow(hwnd_, !w.Visible() ? SW_HIDE : minimised ? SW_SHOWMINNOACTIVE : SW_SHOW);
       break;
@@ -367,7 +412,92 @@ RECT MainWindow::PixelRect(const TwipsRect& r) const {
 void MainWindow::ApplyFont() {
   for (const Binding& b : bindings_)
     if (b.hwnd != nullptr)
-      ::SendMessageW(b.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+      ::SendMessageW(b.hwnd, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(b.font ? b.font.get() : font_.get()), TRUE);
+}
+
+// Every caption whole in its fixed rectangle: where the window's font is too
+// wide for a caption at this DPI (the rectangles were laid out for another
+// font), that one control gets a smaller font; no control moves.
+void MainWindow::FitCaptions() {
+  for (Binding& b : bindings_) FitCaption(b);
+}
+
+void MainWindow::FitCaption(Binding& b) {
+  const std::vector<std::wstring> texts = CaptionsToFit(*b.control);
+  if (b.hwnd == nullptr || texts.empty() || fontSpec_.lfHeight == 0) return;
+  // The control holds its old font until it is given the new one below.
+  FontHandle old = std::move(b.font);
+  RECT client{};
+  ::GetClientRect(b.hwnd, &client);
+  int room = client.right - client.left;
+  const int dpi = static_cast<int>(dpi_);
+  // What the control itself takes from its width besides the text: the box
+  // of a check box and the gap after it; a button's frame and margin.
+  if (b.control->Kind() == ControlKind::kCheckBox)
+    room -= SystemMetricForDpi(SM_CXMENUCHECK, dpi_) + ::MulDiv(4, dpi, 96);
+  else if (b.control->Kind() == ControlKind::kCommandButton)
+    room -= 2 * ::MulDiv(4, dpi, 96);
+
+  const int preferred = fontSpec_.lfHeight < 0 ? -fontSpec_.lfHeight : fontSpec_.lfHeight;
+  const int minimum = std::max(1, preferred * kSmallestCaptionFontPercent / 100);
+  WindowDc screen(nullptr);
+  auto fontAt = [this](int size) {
+    LOGFONTW spec = fontSpec_;
+    spec.lfHeight = -size;
+    spec.lfWidth = 0;
+    return FontHandle(::CreateFontIndirectW(&spec));
+  };
+  auto widthAt = [&](int size) {
+    FontHandle font = size == preferred ? nullptr : fontAt(size);
+    SelectGuard select(screen.Get(), font ? font.get() : font_.get());
+    int widest = 0;
+    for (const std::wstring& text : texts) {
+      SIZE extent{};
+      ::GetTextExtentPoint32W(screen.Get(), text.data(), static_cast<int>(text.size()), &extent);
+      widest = std::max(widest, static_cast<int>(extent.cx));
+    }
+    return widest;
+  };
+  const int size = FitFontSize(preferred, minimum, room, widthAt);
+  if (size != preferred) b.font = fontAt(size);
+  ::SendMessageW(b.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.font ? b.font.get() : font_.get()),
+                 TRUE);
+}
+
+// The texts a control's caption shows, as drawn: the accessible name is the
+// caption without its mnemonic marks.
+std::vector<std::wstring> MainWindow::CaptionsToFit(const Control& control) const {
+  const ControlKind kind = control.Kind();
+  if (kind != ControlKind::kLabel && kind != ControlKind::kCheckBox &&
+      kind != ControlKind::kCommandButton)
+    return {};
+  if (IsRateCaption(control)) {
+    // These change every second; they are fitted once, for the fastest rate
+    // in either grouping and in the user's, so the font does not jump about.
+    std::vector<std::wstring> texts;
+    for (const std::string& separator : {std::string(","), std::string("."),
+                                         services_.clock.ThousandsSeparator()})
+      texts.push_back(WideFromUtf8(std::string(control.Layout().caption) + " " +
+                                   FormatKilobytes(kFastestRateBytes / 1024, separator)));
+    return texts;
+  }
+  return {WideFromUtf8(AccessibleNameOf(*form_, control))};
+}
+
+bool MainWindow::IsRateCaption(const Control& control) const {
+  return &control == &form_->lblDS || &control == &form_->lblUS;
+}
+
+// The title bar and the task bar ask for their own sizes at this DPI (16 and
+// 32 pixels at 96 dpi, 24 and 48 at 144, 32 and 64 at 192); each gets the
+// picture made smoothly at that size rather than one scaled by the system.
+void MainWindow::ApplyIcons() {
+  const std::string& key = form_->window.IconKey();
+  HICON big = icons_.Get(key, SystemMetricForDpi(SM_CXICON, dpi_));
+  HICON small = icons_.Get(key, SystemMetricForDpi(SM_CXSMICON, dpi_));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 void MainWindow::Layout() {
@@ -384,8 +514,11 @@ void MainWindow::Layout() {
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   dpi_ = dpi != 0 ? dpi : kBaseDpi;
-  // The controls still hold the old font until they are given the new one.
-  FontHandle old = std::exchange(font_, CreateDialogFont(dpi_));
+  fontSpec_ = DialogFontSpec(dpi_);
+  // The controls still hold the old fonts until they are given the new ones.
+  FontHandle old = std::exchange(font_, FontHandle(::CreateFontIndirectW(&fontSpec_)));
+  std::vector<FontHandle> oldCaptionFonts;
+  for (Binding& b : bindings_) oldCaptionFonts.push_back(std::move(b.font));
   ApplyFont();
   const SIZE outer = OuterSizeForClient(TwipsToPixels(kClientWidthTwips, dpi_),
                                         TwipsToPixels(kClientHeightTwips, dpi_), kWindowStyle,
@@ -393,6 +526,8 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
+  FitCaptions();
+  ApplyIcons();
 }
 
 // ---- Messages --------------------------------------------------------------
@@ -525,7 +660,7 @@ void MainWindow::OnTaskbarCreated() {
 
 LRESULT MainWindow::OnCtlColorStatic(HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
   const Binding* b = Find(control);
-  if (b != nullptr && b->control == &form_->txtOut) {
+  if (b != nullptr && IsReadOnlyLog(*form_, *b->control)) {
     ::SetBkColor(dc, RGB(255, 255, 255));
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
   }
@@ -550,6 +685,17 @@ MainWindow::Binding* MainWindow::Find(HWND hwnd) {
   return it == bindings_.end() ? nullptr : &*it;
 }
 
+MainWindow::Binding* MainWindow::Find(const Control& control) {
+  auto it = std::find_if(bindings_.begin(), bindings_.end(),
+                         [&control](const Binding& b) { return b.control == &control; });
+  return it == bindings_.end() ? nullptr : &*it;
+}
+
+HWND MainWindow::ControlWindow(const Control& control) const {
+  const Binding* b = Find(control);
+  return b != nullptr ? b->hwnd : nullptr;
+}
+
 const MainWindow::Binding* MainWindow::Find(const Control& control) const {
   auto it = std::find_if(bindings_.begin(), bindings_.end(),
                          [&control](const Binding& b) { return b.control == &control; });
@@ -568,8 +714,10 @@ int MainWindow::MessageBox(const std::string& text, const std::string& caption,
 // USER handles carry only 32 significant bits, also in a 64-bit process.
 std::uint32_t MainWindow::WindowHandle() { return static_cast<std::uint32_t>(AsNumber(hwnd_)); }
 
+// The notification area shows small icons.
 std::uint32_t MainWindow::WindowIconHandle() {
-  return static_cast<std::uint32_t>(AsNumber(icons_.Get(form_->window.IconKey())));
+  return static_cast<std::uint32_t>(
+      AsNumber(icons_.Get(form_->window.IconKey(), SystemMetricForDpi(SM_CXSMICON, dpi_))));
 }
 
 void MainWindow::ShowTrayMenu() {

@@ -6,6 +6,7 @@
 #undef MessageBox
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/toolkit.h"
@@ -33,6 +34,11 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
   int Run();
 
   Form1& Form() { return *form_; }
+  // The native window standing for `control`, or null (shapes, timers, menu
+  // entries); for tests, which look at the real controls.
+  HWND ControlWindow(const Control& control) const;
+  HMENU TrayMenu() const { return trayMenu_.get(); }
+  UINT Dpi() const { return dpi_; }
 
   // Toolkit
   int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override;
@@ -55,6 +61,8 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
     HWND hwnd = nullptr;  // none for shapes, timers, the image list and menu entries
     int id = 0;           // child-window, timer or menu command id
     Handler handler = nullptr;
+    bool separator = false;  // a menu separator, which has no caption to follow
+    FontHandle font;         // the control's own, smaller font where its caption needs one
   };
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -73,14 +81,21 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
   void BuildMenu();
   void BindWindow();
   void Bind(std::size_t index);
-  void Mirror(const Binding& binding, Property property);
+  void Mirror(Binding& binding, Property property);
   void MirrorText(const Binding& binding);
+  void MirrorLog(const Binding& binding);
   void MirrorWindow(Property property);
   void ApplyFont();
+  void FitCaptions();
+  void FitCaption(Binding& binding);
+  std::vector<std::wstring> CaptionsToFit(const Control& control) const;
+  bool IsRateCaption(const Control& control) const;
+  void ApplyIcons();
   void Layout();
   RECT PixelRect(const TwipsRect& rect) const;
   Binding* Find(int id);
   Binding* Find(HWND hwnd);
+  Binding* Find(const Control& control);
   const Binding* Find(const Control& control) const;
 
   HINSTANCE instance_;
@@ -89,9 +104,11 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
   GraphView graphView_;
   StateIcons icons_;
   FontHandle font_;
+  LOGFONTW fontSpec_{};  // what font_ was made from, for the smaller caption fonts
   MenuHandle trayMenu_;
   std::unique_ptr<Form1> form_;
   std::vector<Binding> bindings_;
+  std::string shownLog_;  // the log text as last applied to the box
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;
   HWND lastFocus_ = nullptr;

@@ -1,27 +1,36 @@
 #pragma once
-// The image list's three state pictures as icons for the window and the tray.
+// The image list's three state pictures as icons for the window and the tray,
+// at the sizes the system asks for.
 #include <windows.h>
 
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/face/handles.h"
 #include "window/state_pictures.h"
 
 namespace quorrel::win32 {
 
-// An icon of the picture: its magenta pixels transparent, the rest opaque.
-IconHandle MakeIcon(const Picture& picture);
+// An icon of the image: a 32-bit colour bitmap with its alpha, and a mask
+// that leaves the fully transparent pixels out where alpha is not honoured.
+IconHandle MakeIcon(const IconImage& image);
 
-// Each picture made into an icon once, kept for the whole run: the tray
-// record refers to the handle long after it was set.
+// Each picture made into an icon once per size and kept for the whole run:
+// the tray record refers to a handle long after it was set, also across a
+// change of DPI that asks for other sizes.
 class StateIcons {
  public:
-  StateIcons();
-  // The icon under `key`; an unknown key gives the grey one, as the list does.
-  HICON Get(std::string_view key) const;
+  // The icon under `key` at size x size pixels; an unknown key gives the
+  // grey one, as the list does.
+  HICON Get(std::string_view key, int size);
 
  private:
-  IconHandle icons_[std::size(kIconKeys)];
+  struct Made {
+    int index;
+    int size;
+    IconHandle icon;
+  };
+  std::vector<Made> made_;
 };
 
 }  // namespace quorrel::win32

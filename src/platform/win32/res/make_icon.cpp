@@ -10,13 +10,6 @@
 
 namespace {
 
-using quorrel::Colour;
-using quorrel::Picture;
-
-struct Rgba {
-  double r = 0, g = 0, b = 0, a = 0;  // colour premultiplied by alpha
-};
-
 void Put16(std::string& out, std::uint16_t v) {
   out += static_cast<char>(v & 0xFF);
   out += static_cast<char>(v >> 8);
@@ -27,34 +20,10 @@ void Put32(std::string& out, std::uint32_t v) {
   Put16(out, static_cast<std::uint16_t>(v >> 16));
 }
 
-// The picture at size x size, each target pixel the alpha-weighted mean of
-// the source block it covers, so the small sizes keep the arcs' colours.
-std::vector<Rgba> Scaled(const Picture& pic, int size) {
-  std::vector<Rgba> out(static_cast<std::size_t>(size) * size);
-  const int step = pic.width / size;
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      Rgba sum;
-      for (int sy = 0; sy < step; ++sy)
-        for (int sx = 0; sx < step; ++sx) {
-          Colour c =
-              pic.pixels[static_cast<std::size_t>(y * step + sy) * pic.width + x * step + sx];
-          if (c == quorrel::kMaskColour) continue;
-          sum.r += c & 0xFF;
-          sum.g += (c >> 8) & 0xFF;
-          sum.b += (c >> 16) & 0xFF;
-          sum.a += 255;
-        }
-      const double n = static_cast<double>(step) * step;
-      out[static_cast<std::size_t>(y) * size + x] = {sum.r / n, sum.g / n, sum.b / n, sum.a / n};
-    }
-  return out;
-}
-
 // One 32-bit icon image: BITMAPINFOHEADER (height doubled for the mask),
 // BGRA rows bottom-up, then the AND mask with rows padded to 32 bits.
-std::string IconImage(const Picture& pic, int size) {
-  const std::vector<Rgba> px = Scaled(pic, size);
+std::string IconEntry(const quorrel::IconImage& image) {
+  const int size = image.size;
   const int maskStride = ((size + 31) / 32) * 4;
   std::string out;
   Put32(out, 40);
@@ -65,21 +34,13 @@ std::string IconImage(const Picture& pic, int size) {
   Put32(out, 0);
   Put32(out, static_cast<std::uint32_t>(size * size * 4 + maskStride * size));
   for (int i = 0; i < 4; ++i) Put32(out, 0);
+  // 0xAARRGGBB little-endian is B, G, R, A: the order the file wants.
   for (int y = size - 1; y >= 0; --y)
-    for (int x = 0; x < size; ++x) {
-      const Rgba& p = px[static_cast<std::size_t>(y) * size + x];
-      auto channel = [&p](double v) {
-        return static_cast<char>(p.a > 0 ? static_cast<int>(v * 255.0 / p.a + 0.5) : 0);
-      };
-      out += channel(p.b);
-      out += channel(p.g);
-      out += channel(p.r);
-      out += static_cast<char>(static_cast<int>(p.a + 0.5));
-    }
+    for (int x = 0; x < size; ++x) Put32(out, image.argb[static_cast<std::size_t>(y) * size + x]);
   for (int y = size - 1; y >= 0; --y) {
     std::string row(static_cast<std::size_t>(maskStride), '\0');
     for (int x = 0; x < size; ++x)
-      if (px[static_cast<std::size_t>(y) * size + x].a < 128)
+      if ((image.argb[static_cast<std::size_t>(y) * size + x] >> 24) < 128)
         row[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
     out += row;
   }
@@ -93,8 +54,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_icon OUTPUT.ico\n");
     return 2;
   }
-  const Picture& grey = quorrel::StatePicture("grey");
-  const int sizes[] = {64, 32, 16};
+  // Explorer's sizes at 96 to 192 dpi, each drawn for its size.
+  const int sizes[] = {64, 48, 32, 24, 20, 16};
   std::string directory;
   std::string images;
   Put16(directory, 0);
@@ -102,7 +63,7 @@ int main(int argc, char** argv) {
   Put16(directory, static_cast<std::uint16_t>(std::size(sizes)));
   std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(std::size(sizes));
   for (int size : sizes) {
-    const std::string image = IconImage(grey, size);
+    const std::string image = IconEntry(quorrel::StateIconAt("grey", size));
     directory += static_cast<char>(size);
     directory += static_cast<char>(size);
     directory += '\0';  // no palette

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "common/text.h"
 #include "platform/win32/services/wide_text.h"
 #include "platform/win32/services/win32_services.h"
 
@@ -27,14 +28,14 @@ LocalTime Win32Clock::Now() {
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
+// A locale may name a word or nothing where the separator stands; the time
+// stamp then keeps "/" and ":".
 std::string Win32Clock::DateSeparator() {
-  std::string separator = LocaleText(LOCALE_SDATE, "/");
-  return separator.empty() ? "/" : separator;
+  return LocaleSeparatorOr(LocaleText(LOCALE_SDATE, "/"), "/");
 }
 
 std::string Win32Clock::TimeSeparator() {
-  std::string separator = LocaleText(LOCALE_STIME, ":");
-  return separator.empty() ? ":" : separator;
+  return LocaleSeparatorOr(LocaleText(LOCALE_STIME, ":"), ":");
 }
 
 // An empty separator is a real choice of some locales: digits run together.

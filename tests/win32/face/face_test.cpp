@@ -1,0 +1,440 @@
+// The real Win32 face under Wine: the window is built from the control table
+// by the same code as in quorrel.exe, and the tests look at the native
+// controls it made. face_tests.sh runs this at 96, 144 and 192 dpi, set in
+// the test's own Wine prefix.
+#include <windows.h>
+// commctrl.h needs the types of windows.h.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32/face/dpi.h"
+#include "platform/win32/face/main_window.h"
+#include "platform/win32/services/wide_text.h"
+#include "window/face_support.h"
+#include "window/state_pictures.h"
+
+namespace quorrel::win32 {
+namespace {
+
+std::string TextOf(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return Utf8FromWide(text);
+}
+
+// A caption as a button or label draws it: "&S" shows S, "&&" shows &.
+std::wstring Drawn(const std::wstring& caption) {
+  std::wstring out;
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == L'&' && i + 1 < caption.size()) ++i;
+    out += caption[i];
+  }
+  return out;
+}
+
+// Counts the messages a control receives, to tell how the face changed it.
+struct MessageCounter {
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR data) {
+    auto* self = reinterpret_cast<MessageCounter*>(data);
+    if (message < self->counts.size()) ++self->counts[message];
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+  }
+  explicit MessageCounter(HWND hwnd) : hwnd(hwnd), counts(0x1000, 0) {
+    ::SetWindowSubclass(hwnd, &Proc, 77, reinterpret_cast<DWORD_PTR>(this));
+  }
+  ~MessageCounter() { ::RemoveWindowSubclass(hwnd, &Proc, 77); }
+  int operator[](UINT message) const { return counts[message]; }
+  HWND hwnd;
+  std::vector<int> counts;
+};
+
+class FaceTest : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    services_ = new Win32Services;
+    window_ = new MainWindow(::GetModuleHandleW(nullptr), *services_);
+    created_ = window_->Create(SW_SHOWNOACTIVATE);
+    Pump();
+  }
+  static void TearDownTestSuite() {
+    delete window_;
+    delete services_;
+  }
+  void SetUp() override { ASSERT_TRUE(created_) << "the window could not be made"; }
+
+  static void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+  static Form1& Form() { return window_->Form(); }
+  static HWND Hwnd(const Control& c) { return window_->ControlWindow(c); }
+
+  static Win32Services* services_;
+  static MainWindow* window_;
+  static bool created_;
+};
+
+Win32Services* FaceTest::services_ = nullptr;
+MainWindow* FaceTest::window_ = nullptr;
+bool FaceTest::created_ = false;
+
+// ---- DPI and captions ------------------------------------------------------
+
+TEST_F(FaceTest, RunsAtTheDpiTheSystemIsSetTo) {
+  const char* expected = std::getenv("QUORREL_EXPECT_DPI");
+  if (expected == nullptr) GTEST_SKIP() << "QUORREL_EXPECT_DPI not set";
+  unsigned dpi = 0;
+  std::from_chars(expected, expected + std::strlen(expected), dpi);
+  EXPECT_EQ(window_->Dpi(), dpi);
+  RECT client{};
+  ::GetClientRect(window_->Handle(), &client);
+  EXPECT_EQ(client.right, TwipsToPixels(kClientWidthTwips, dpi));
+  EXPECT_EQ(client.bottom, TwipsToPixels(kClientHeightTwips, dpi));
+}
+
+// Room for the text of a control as Wine's comctl32 draws it: a check box
+// puts a box of 12 * dpi / 96 + 1 pixels and half a "0" before its text; a
+// push button insets its label by 2 pixels on each side of the frame.
+int TextRoom(HWND hwnd, ControlKind kind, HDC dc, UINT dpi) {
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  int room = client.right - client.left;
+  if (kind == ControlKind::kCheckBox) {
+    INT zero = 0;
+    ::GetCharWidth32W(dc, L'0', L'0', &zero);
+    room -= static_cast<int>(12 * dpi / 96 + 1) + zero / 2;
+  } else if (kind == ControlKind::kCommandButton) {
+    room -= 2 * 2;
+  }
+  return room;
+}
+
+int TextWidth(HDC dc, const std::wstring& text) {
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
+struct CaptionCheck {
+  const Control* control;
+  std::string text;
+};
+
+// Each caption as the user meets it: set through the model, read back from
+// the native control, measured in the font the control really has.
+// `needed`: whether a smaller font than the window's must be needed by the
+// texts checked (the rate captions are fitted for the fastest rate, not for
+// the text they show now).
+void ExpectCaptionsFit(const std::vector<CaptionCheck>& checks, HFONT windowFont, UINT dpi,
+                       bool needed = true) {
+  for (const CaptionCheck& check : checks) {
+    HWND hwnd = FaceTest::Hwnd(*check.control);
+    ASSERT_NE(hwnd, nullptr) << check.control->Name();
+    EXPECT_EQ(TextOf(hwnd), check.text) << check.control->Name();
+    const std::wstring drawn = Drawn(WideFromUtf8(TextOf(hwnd)));
+    HDC dc = ::GetDC(hwnd);
+    auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const int width = TextWidth(dc, drawn);
+    const int room = TextRoom(hwnd, check.control->Kind(), dc, dpi);
+    EXPECT_LE(width, room) << check.control->Name() << " \"" << check.text << "\" at " << dpi
+                           << " dpi is cut";
+    // A font smaller than the window's only where the window's is too wide.
+    ::SelectObject(dc, windowFont);
+    if (needed && TextWidth(dc, drawn) <= TextRoom(hwnd, check.control->Kind(), dc, dpi)) {
+      EXPECT_EQ(font, windowFont) << check.control->Name() << " shrunk without need at " << dpi;
+    }
+    LOGFONTW mine{}, base{};
+    ::GetObjectW(font, sizeof mine, &mine);
+    ::GetObjectW(windowFont, sizeof base, &base);
+    EXPECT_GE(std::abs(mine.lfHeight) * 100, std::abs(base.lfHeight) * 70)
+        << check.control->Name() << " is shrunk past reading at " << dpi;
+    ::SelectObject(dc, old);
+    ::ReleaseDC(hwnd, dc);
+  }
+}
+
+TEST_F(FaceTest, EveryCaptionIsShownWholeWithoutMovingAControl) {
+  Form1& f = Form();
+  const UINT dpi = window_->Dpi();
+  // The text boxes keep the window's font whatever their contents.
+  auto windowFont = reinterpret_cast<HFONT>(::SendMessageW(Hwnd(f.txtIP), WM_GETFONT, 0, 0));
+  ASSERT_NE(windowFont, nullptr);
+
+  std::vector<CaptionCheck> checks;
+  for (Control* c : f.Controls()) {
+    const ControlKind k = c->Kind();
+    if (k != ControlKind::kLabel && k != ControlKind::kCheckBox && k != ControlKind::kCommandButton)
+      continue;
+    checks.push_back({c, static_cast<CaptionControl*>(c)->Caption()});
+    // Where the table put it, to the pixel.
+    RECT r{};
+    ::GetWindowRect(Hwnd(*c), &r);
+    ::MapWindowPoints(nullptr, window_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+    const TwipsRect& t = c->Layout().rect;
+    EXPECT_EQ(r.left, TwipsToPixels(t.left, dpi)) << c->Name();
+    EXPECT_EQ(r.top, TwipsToPixels(t.top, dpi)) << c->Name();
+    EXPECT_EQ(r.right, TwipsToPixels(t.left + t.width, dpi)) << c->Name();
+    EXPECT_EQ(r.bottom, TwipsToPixels(t.top + t.height, dpi)) << c->Name();
+  }
+  ASSERT_EQ(checks.size(), 14u);  // 8 labels, 3 check boxes, 3 buttons
+  ExpectCaptionsFit(checks, windowFont, dpi, false);
+
+  // The toggle's other caption, and the rate captions at 10 Gbit/s in both
+  // groupings (en_US and de_DE).
+  f.cmdToggle.SetCaption("&Stop");
+  f.lblDS.SetCaption("Downstream: 1,220,703 KB");
+  f.lblUS.SetCaption("Upstream: 1,220,703 KB");
+  ExpectCaptionsFit({{&f.cmdToggle, "&Stop"},
+                     {&f.lblDS, "Downstream: 1,220,703 KB"},
+                     {&f.lblUS, "Upstream: 1,220,703 KB"}},
+                    windowFont, dpi);
+  f.lblDS.SetCaption("Downstream: 1.220.703 KB");
+  f.lblUS.SetCaption("Upstream: 1.220.703 KB");
+  ExpectCaptionsFit({{&f.lblDS, "Downstream: 1.220.703 KB"}, {&f.lblUS, "Upstream: 1.220.703 KB"}},
+                    windowFont, dpi);
+  f.cmdToggle.SetCaption("&Start");
+  f.lblDS.SetCaption("Downstream:");
+  f.lblUS.SetCaption("Upstream:");
+}
+
+// ---- The destination box's hint -------------------------------------------
+
+TEST_F(FaceTest, EmptyDestinationShowsTheCueWhichIsNotItsText) {
+  Form1& f = Form();
+  HWND ip = Hwnd(f.txtIP);
+  const std::string before = f.txtIP.Text();
+  f.txtIP.SetText("");
+  wchar_t cue[64] = {};
+  ASSERT_TRUE(::SendMessageW(ip, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), std::size(cue)));
+  EXPECT_EQ(Utf8FromWide(cue), "router address, e.g. 192.168.1.1");
+  EXPECT_EQ(::GetWindowTextLengthW(ip), 0);
+  EXPECT_EQ(f.txtIP.Text(), "");
+  f.txtIP.SetText("127.0.0.1");
+  EXPECT_EQ(TextOf(ip), "127.0.0.1");
+  f.txtIP.SetText(before);
+}
+
+// ---- The log box -----------------------------------------------------------
+
+TEST_F(FaceTest, LogBoxHoldsExactlyTheModelsTextThroughLinesAndTrims) {
+  Form1& f = Form();
+  HWND log = Hwnd(f.txtOut);
+  ASSERT_NE(log, nullptr);
+  MessageCounter counter(log);
+  // Lines of every length, with characters of two and four UTF-8 bytes and
+  // one beyond the BMP (two UTF-16 units), so the box's unit positions and
+  // the model's bytes part ways; a line longer than the bound empties the box.
+  const std::string pieces[] = {"Ping 127.0.0.1 passed : DS 1 KB - 0 KB, US 0 KB - 0 KB",
+                                "Größe", "Monitoring started", "€ 5", "\xF0\x9D\x84\x9E clef"};
+  int lines = 0;
+  std::size_t longest = 0;
+  for (int i = 0; i < 400; ++i) {
+    std::string message = pieces[(i * 3 + i / 7) % std::size(pieces)];
+    for (int r = 0; r < i % 4; ++r) message += " " + message.substr(0, 30);
+    if (i == 150) message = std::string(3100, 'x');
+    if (i == 151 || i == 290) message.clear();
+    f.AddLogLine(message);
+    ++lines;
+    ASSERT_EQ(TextOf(log), f.txtOut.Text()) << "after line " << i;
+    longest = std::max(longest, f.txtOut.Text().size());
+  }
+  EXPECT_GT(longest, 2900u);  // the trims were reached
+  // Edited in place: whole-text replacements only where the model's change
+  // was not a trim and an append (the over-long lines).
+  EXPECT_GT(counter[EM_REPLACESEL], lines / 2);
+  EXPECT_LT(counter[WM_SETTEXT], lines / 5);
+  std::cout << counter[EM_REPLACESEL] << " replacements, " << counter[WM_SETTEXT]
+            << " whole texts for " << lines << " lines\n";
+}
+
+// ---- The adapter list ------------------------------------------------------
+
+TEST_F(FaceTest, AdapterListAppendsOneEntryAndRefillsOnlyWhenReplaced) {
+  Form1& f = Form();
+  HWND list = Hwnd(f.cboConnections);
+  auto entries = [list] {
+    std::vector<std::string> out;
+    const auto n = ::SendMessageW(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+      std::wstring text(static_cast<std::size_t>(::SendMessageW(list, CB_GETLBTEXTLEN, i, 0)) + 1,
+                        L'\0');
+      text.resize(static_cast<std::size_t>(
+          ::SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
+      out.push_back(Utf8FromWide(text));
+    }
+    return out;
+  };
+  EXPECT_EQ(entries(), f.cboConnections.Items()) << "as filled at load";
+  MessageCounter counter(list);
+  f.cboConnections.AddItem("Ethernet adaptor ");
+  f.cboConnections.AddItem("Wi-Fi ");
+  EXPECT_EQ(entries(), f.cboConnections.Items());
+  EXPECT_EQ(counter[CB_RESETCONTENT], 0);
+  EXPECT_EQ(counter[CB_ADDSTRING], 2);
+  f.cboConnections.Clear();
+  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(counter[CB_RESETCONTENT], 1);
+}
+
+// ---- Icons -----------------------------------------------------------------
+
+struct IconPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> argb;
+};
+
+IconPixels PixelsOf(HICON icon) {
+  IconPixels out;
+  ICONINFO info{};
+  if (!::GetIconInfo(icon, &info)) return out;
+  BITMAP bm{};
+  ::GetObjectW(info.hbmColor, sizeof bm, &bm);
+  out.width = bm.bmWidth;
+  out.height = bm.bmHeight;
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = bm.bmWidth;
+  bi.bmiHeader.biHeight = -bm.bmHeight;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  out.argb.resize(static_cast<std::size_t>(bm.bmWidth) * bm.bmHeight);
+  HDC dc = ::GetDC(nullptr);
+  ::GetDIBits(dc, info.hbmColor, 0, static_cast<UINT>(bm.bmHeight), out.argb.data(), &bi,
+              DIB_RGB_COLORS);
+  ::ReleaseDC(nullptr, dc);
+  ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  return out;
+}
+
+// Nearest-neighbour scaling only ever shows the picture's own colours, each
+// fully opaque or fully transparent; a smooth downscale mixes colours and
+// leaves the symbol's edge partly transparent.
+int MixedPixels(const IconPixels& icon, const Picture& picture) {
+  std::set<std::uint32_t> own;
+  for (Colour c : picture.pixels)
+    own.insert(((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF));  // as 0x00RRGGBB
+  int mixed = 0;
+  for (std::uint32_t p : icon.argb) {
+    const std::uint32_t alpha = p >> 24;
+    if ((alpha > 0 && alpha < 0xFF) || (alpha == 0xFF && !own.count(p & 0xFFFFFF))) ++mixed;
+  }
+  return mixed;
+}
+
+TEST_F(FaceTest, WindowAndTrayIconsAreMadeSmoothlyAtTheSizesAskedFor) {
+  const UINT dpi = window_->Dpi();
+  const int small = SystemMetricForDpi(SM_CXSMICON, dpi);
+  const int big = SystemMetricForDpi(SM_CXICON, dpi);
+  EXPECT_EQ(small, ::MulDiv(16, static_cast<int>(dpi), 96));
+  struct Asked {
+    const char* what;
+    HICON icon;
+    int size;
+  };
+  for (const char* key : {"grey", "green", "red"}) {
+    Form().window.SetIconKey(key);
+    const Asked asked[] = {
+        {"title bar", reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON,
+                                                             ICON_SMALL, 0)), small},
+        {"task bar", reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON,
+                                                            ICON_BIG, 0)), big},
+        {"tray", reinterpret_cast<HICON>(static_cast<std::uintptr_t>(window_->WindowIconHandle())),
+         small}};
+    for (const Asked& a : asked) {
+      SCOPED_TRACE(std::string(key) + " " + a.what);
+      ASSERT_NE(a.icon, nullptr);
+      const IconPixels px = PixelsOf(a.icon);
+      EXPECT_EQ(px.width, a.size);
+      EXPECT_EQ(px.height, a.size);
+      if (a.size < kPictureSize) {
+        EXPECT_GT(MixedPixels(px, StatePicture(key)), a.size / 2);
+      } else if (a.size == kPictureSize) {  // the picture itself, pixel for pixel
+        EXPECT_EQ(MixedPixels(px, StatePicture(key)), 0);
+      }
+      // The magenta corner is transparent, not magenta.
+      EXPECT_EQ(px.argb.front() >> 24, 0u);
+    }
+  }
+  Form().window.SetIconKey("grey");
+}
+
+// ---- What both faces take from the control table ---------------------------
+
+TEST_F(FaceTest, TabWalksTheFocusOrder) {
+  Form1& f = Form();
+  std::vector<HWND> expected;
+  for (Control* c : FocusOrder(f)) {
+    HWND h = Hwnd(*c);
+    ASSERT_NE(h, nullptr) << c->Name();
+    EXPECT_TRUE(::GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP) << c->Name();
+    // The dialog manager passes over what cannot take the focus now.
+    if (::IsWindowEnabled(h) && ::IsWindowVisible(h)) expected.push_back(h);
+  }
+  ASSERT_GE(expected.size(), 8u);
+  std::vector<HWND> walked{expected.front()};
+  for (std::size_t i = 1; i < expected.size(); ++i)
+    walked.push_back(::GetNextDlgTabItem(window_->Handle(), walked.back(), FALSE));
+  EXPECT_EQ(walked, expected);
+  EXPECT_EQ(::GetNextDlgTabItem(window_->Handle(), walked.back(), FALSE), expected.front());
+}
+
+TEST_F(FaceTest, TrayMenuHasTheEntriesAndSeparatorsOfTheTable) {
+  HMENU menu = window_->TrayMenu();
+  const std::vector<TrayMenuEntry> entries = TrayMenuEntries(Form());
+  ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    wchar_t text[64] = {};
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_STRING;
+    item.dwTypeData = text;
+    item.cch = std::size(text);
+    ASSERT_TRUE(::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item));
+    EXPECT_EQ((item.fType & MFT_SEPARATOR) != 0, entries[i].separator) << i;
+    if (!entries[i].separator) {
+      EXPECT_EQ(Utf8FromWide(text), entries[i].item->Caption());
+    }
+  }
+  // The toggle's caption follows the model.
+  Form().mnToggle.SetCaption("Stop Pings");
+  wchar_t text[64] = {};
+  ::GetMenuStringW(menu, 2, text, std::size(text), MF_BYPOSITION);
+  EXPECT_EQ(Utf8FromWide(text), "Stop Pings");
+  Form().mnToggle.SetCaption("Start Pings");
+}
+
+TEST_F(FaceTest, LabelColoursComeFromTheModelAndTheSystemScheme) {
+  Form1& f = Form();
+  auto textColourOf = [](HWND label) {
+    HDC dc = ::GetDC(label);
+    ::SendMessageW(window_->Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(label));
+    const COLORREF colour = ::GetTextColor(dc);
+    ::ReleaseDC(label, dc);
+    return colour;
+  };
+  EXPECT_EQ(textColourOf(Hwnd(f.lblDS)), RGB(255, 0, 0));
+  EXPECT_EQ(textColourOf(Hwnd(f.lblUS)), RGB(0, 0, 255));
+  // The other labels keep the system's window text colour (0x80000008).
+  EXPECT_EQ(textColourOf(Hwnd(f.Label1)), ::GetSysColor(COLOR_WINDOWTEXT));
+}
+
+}  // namespace
+}  // namespace quorrel::win32
