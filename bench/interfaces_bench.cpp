@@ -1,48 +1,85 @@
-// One read of CIpHelper.Interfaces (netlink dump, table image, parse into
-// entries) with this machine's interfaces and with 256 veth ends in a
-// namespace, each next to reading and parsing /proc/net/dev, the kernel's
-// text view of the same counters. The namespace needs root; it is removed
-// when the program ends.
+// The interface table with 5, 257 and 1025 interfaces (lo and veth pairs in a
+// namespace made here, removed at exit), each figure timed back to back with
+// its anchors in the same iterations, so the ratios come from the same moments
+// of a machine that others share:
+//   snapshot   GetIfTable's size query and fill, as CIpHelper asks
+//   interfaces one read of CIpHelper.Interfaces (the snapshot and the entries)
+//   stats      a bare RTM_GETSTATS dump of the 64-bit link counters, unparsed
+//   procnetdev reading and splitting /proc/net/dev
+// and the model's start-up (Form1 on the real services, Form_Load) with 1025.
+// Needs root for the namespaces; skips itself otherwise.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <QGuiApplication>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fakes/fakes.h"
 #include "interfaces/c_ip_helper.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/files.h"
+#include "platform/posix/icmp.h"
 #include "platform/posix/if_table.h"
+#include "platform/posix/process.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/posix/winsock.h"
+#include "platform/qt/canvas.h"
+#include "window/form1.h"
 
 namespace quorrel {
 namespace {
 
-constexpr int kVethPairs = 128;
+using Clock = std::chrono::steady_clock;
 
 int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
-// A namespace holding kVethPairs veth pairs, all up: 256 interfaces besides lo.
-class CrowdedNamespace {
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// A namespace holding lo and (interfaces - 1) / 2 veth pairs, all up, IPv6
+// off so that nothing but the benchmark moves.
+class Crowd {
  public:
-  CrowdedNamespace() : name_("qrlbench" + std::to_string(::getpid())) {
+  explicit Crowd(int interfaces)
+      : name_("qrlbench" + std::to_string(::getpid()) + "n" + std::to_string(interfaces)) {
     if (::geteuid() != 0 || Run("ip netns add " + name_) != 0) return;
     const std::string batch = "/tmp/" + name_ + ".ip";
     if (FILE* f = std::fopen(batch.c_str(), "w")) {
-      for (int i = 0; i < kVethPairs; ++i)
+      const int pairs = (interfaces - 1) / 2;
+      std::fprintf(f, "link set lo up\n");
+      for (int i = 0; i < pairs; ++i)
         std::fprintf(f, "link add qb%da type veth peer name qb%db\n", i, i);
-      for (int i = 0; i < kVethPairs; ++i)
-        std::fprintf(f, "link set qb%da up\nlink set qb%db up\n", i, i);
+      for (int i = 0; i < pairs; ++i) std::fprintf(f, "link set qb%da up\nlink set qb%db up\n", i, i);
       std::fclose(f);
+      Run("ip netns exec " + name_ +
+          " sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
       ready_ = Run("ip -n " + name_ + " -batch " + batch) == 0;
       std::remove(batch.c_str());
     }
   }
-  ~CrowdedNamespace() { Run("ip netns del " + name_); }
+  ~Crowd() { Run("ip netns del " + name_); }
+  Crowd(const Crowd&) = delete;
+  Crowd& operator=(const Crowd&) = delete;
   bool Ready() const { return ready_; }
   std::string Path() const { return "/var/run/netns/" + name_; }
 
@@ -51,9 +88,11 @@ class CrowdedNamespace {
   bool ready_ = false;
 };
 
-CrowdedNamespace* Crowd() {
-  static CrowdedNamespace crowd;  // made on first use, removed at exit
-  return crowd.Ready() ? &crowd : nullptr;
+Crowd* CrowdOf(int interfaces) {
+  static std::map<int, std::unique_ptr<Crowd>> crowds;  // made on first use, removed at exit
+  auto& crowd = crowds[interfaces];
+  if (!crowd) crowd = std::make_unique<Crowd>(interfaces);
+  return crowd->Ready() ? crowd.get() : nullptr;
 }
 
 // The calling thread inside `path`'s network namespace for the object's life.
@@ -61,96 +100,195 @@ class Entered {
  public:
   explicit Entered(const std::string& path)
       : original_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-    const int target = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ok_ = original_ >= 0 && target >= 0 && ::setns(target, CLONE_NEWNET) == 0;
-    if (target >= 0) ::close(target);
+    const posix::UniqueFd target(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ok_ = original_.Get() >= 0 && target.Get() >= 0 && ::setns(target.Get(), CLONE_NEWNET) == 0;
   }
   ~Entered() {
     // Staying in the benchmark's namespace would skew every later figure.
-    if (ok_ && ::setns(original_, CLONE_NEWNET) != 0) std::abort();
-    if (original_ >= 0) ::close(original_);
+    if (ok_ && ::setns(original_.Get(), CLONE_NEWNET) != 0) std::abort();
   }
   bool Ok() const { return ok_; }
 
  private:
-  int original_;
+  posix::UniqueFd original_;
   bool ok_ = false;
 };
 
-struct DevLine {
-  std::string name;
-  std::uint64_t rxBytes = 0;
-  std::uint64_t txBytes = 0;
+// The anchor: one RTM_GETSTATS dump of IFLA_STATS_LINK_64 on a kept socket,
+// received whole and walked only to find its end.
+class BareStatsDump {
+ public:
+  BareStatsDump() : fd_(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)), buffer_(65536) {}
+  std::size_t Dump() {
+    struct {
+      nlmsghdr header;
+      if_stats_msg stats;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETSTATS;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = ++sequence_;
+    request.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ::sendto(fd_.Get(), &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+             sizeof kernel);
+    std::size_t links = 0;
+    for (;;) {
+      const ssize_t n = ::recv(fd_.Get(), buffer_.data(), buffer_.size(), 0);
+      if (n <= 0) return links;
+      for (std::size_t at = 0; at + sizeof(nlmsghdr) <= static_cast<std::size_t>(n);) {
+        nlmsghdr header;
+        std::memcpy(&header, buffer_.data() + at, sizeof header);
+        if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) return links;
+        if (header.nlmsg_len < sizeof header) return links;
+        ++links;
+        at += NLMSG_ALIGN(header.nlmsg_len);
+      }
+    }
+  }
+
+ private:
+  posix::UniqueFd fd_;
+  std::vector<std::byte> buffer_;
+  std::uint32_t sequence_ = 0;
 };
 
-// /proc/net/dev of the calling thread's namespace: names and byte counters.
-std::vector<DevLine> ReadProcNetDev() {
-  std::vector<DevLine> lines;
+// The other anchor: /proc/net/dev of the calling thread's namespace, split
+// into names and the two byte counters.
+std::size_t ReadProcNetDev() {
   std::ifstream in("/proc/thread-self/net/dev");
   std::string text;
+  std::size_t lines = 0;
+  std::uint64_t sum = 0;
   while (std::getline(in, text)) {
     const auto colon = text.find(':');
     if (colon == std::string::npos) continue;
-    DevLine line;
-    line.name = text.substr(text.find_first_not_of(' '), colon);
-    unsigned long long rx = 0, tx = 0, skip = 0;
-    std::sscanf(text.c_str() + colon + 1, "%llu %llu %llu %llu %llu %llu %llu %llu %llu", &rx,
-                &skip, &skip, &skip, &skip, &skip, &skip, &skip, &tx);
-    line.rxBytes = rx;
-    line.txBytes = tx;
-    lines.push_back(std::move(line));
+    std::string name = text.substr(text.find_first_not_of(' '), colon);
+    char* end = nullptr;
+    const std::uint64_t rx = std::strtoull(text.c_str() + colon + 1, &end, 10);
+    for (int i = 0; i < 8; ++i) std::strtoull(end, &end, 10);
+    sum += rx + std::strtoull(end, &end, 10);
+    benchmark::DoNotOptimize(name);
+    ++lines;
   }
+  benchmark::DoNotOptimize(sum);
   return lines;
 }
 
-void ReadInterfaces(benchmark::State& state) {
+// One snapshot as CIpHelper takes it: the size query, then the fill.
+std::uint32_t Snapshot(posix::NetlinkIfTable& table, std::vector<std::byte>& buffer) {
+  std::uint32_t size = 0;
+  table.GetIfTable(nullptr, size, false);
+  if (buffer.size() < size) buffer.resize(size);
+  if (table.GetIfTable(buffer.data(), size, false) != kNoError) return 0;
+  std::uint32_t count;
+  std::memcpy(&count, buffer.data(), sizeof count);
+  return count;
+}
+
+void BM_Snapshot(benchmark::State& state) {
+  const int interfaces = static_cast<int>(state.range(0));
+  Crowd* crowd = CrowdOf(interfaces);
+  if (!crowd) return state.SkipWithError("needs root to make a namespace of veth interfaces");
+  Entered inside(crowd->Path());
+  if (!inside.Ok()) return state.SkipWithError("cannot enter the namespace");
+
   posix::NetlinkIfTable table;
   posix::Utf8CodePage codePage;
   CIpHelper helper(table, codePage);
-  std::int32_t count = 0;
+  BareStatsDump bare;
+  std::vector<std::byte> buffer;
+  std::vector<double> snapshot, entries, stats, dev;
+  std::uint32_t rows = 0;
+  std::size_t dumped = 0, lines = 0;
+  Snapshot(table, buffer);  // the link dump that fills the cache, once
   for (auto _ : state) {
+    const auto t0 = Clock::now();
+    rows = Snapshot(table, buffer);
+    const auto t1 = Clock::now();
+    dumped = bare.Dump();
+    const auto t2 = Clock::now();
+    lines = ReadProcNetDev();
+    const auto t3 = Clock::now();
     auto list = helper.Interfaces();
-    count = list->Count();
+    const auto t4 = Clock::now();
     benchmark::DoNotOptimize(list);
+    snapshot.push_back(Micros(t1 - t0));
+    stats.push_back(Micros(t2 - t1));
+    dev.push_back(Micros(t3 - t2));
+    entries.push_back(Micros(t4 - t3));
   }
-  state.counters["interfaces"] = count;
+  if (rows != static_cast<std::uint32_t>(interfaces) || dumped != rows || lines != rows)
+    state.SkipWithError("the table, the dump and /proc/net/dev disagree on the interfaces");
+  state.counters["interfaces"] = rows;
+  state.counters["snapshot_us"] = Median(snapshot);
+  state.counters["interfaces_read_us"] = Median(entries);
+  state.counters["stats_dump_us"] = Median(stats);
+  state.counters["proc_net_dev_us"] = Median(dev);
+  // Goal: at most 2 times the bare dump.
+  state.counters["snapshot_per_stats_dump"] = Median(snapshot) / Median(stats);
+  state.counters["snapshot_per_proc_net_dev"] = Median(snapshot) / Median(dev);
+  state.counters["interfaces_read_per_stats_dump"] = Median(entries) / Median(stats);
+  state.counters["link_dumps"] = static_cast<double>(table.LinkDumps());
+}
+BENCHMARK(BM_Snapshot)->Arg(5)->Arg(257)->Arg(1025)->Unit(benchmark::kMicrosecond);
+
+// Fonts and images need an application object; offscreen unless told otherwise.
+void EnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "quorrel_bench";
+  static char* argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
 }
 
-void ReadDev(benchmark::State& state) {
-  std::size_t count = 0;
-  for (auto _ : state) {
-    auto lines = ReadProcNetDev();
-    count = lines.size();
-    benchmark::DoNotOptimize(lines);
-  }
-  state.counters["interfaces"] = static_cast<double>(count);
-}
-
-void BM_Interfaces_OwnMachine(benchmark::State& state) { ReadInterfaces(state); }
-void BM_ProcNetDev_OwnMachine(benchmark::State& state) { ReadDev(state); }
-
-template <void (*Body)(benchmark::State&)>
-void InCrowd(benchmark::State& state) {
-  CrowdedNamespace* crowd = Crowd();
-  if (!crowd) {
-    state.SkipWithError("needs root to make a namespace of 256 veth interfaces");
-    return;
-  }
+// Form_Load on the real Linux services (a fake toolkit and tray: no window)
+// with 1025 interfaces, against one snapshot of the same table.
+void BM_FormLoad(benchmark::State& state) {
+  const int interfaces = static_cast<int>(state.range(0));
+  Crowd* crowd = CrowdOf(interfaces);
+  if (!crowd) return state.SkipWithError("needs root to make a namespace of veth interfaces");
   Entered inside(crowd->Path());
-  if (!inside.Ok()) {
-    state.SkipWithError("cannot enter the namespace");
-    return;
+  if (!inside.Ok()) return state.SkipWithError("cannot enter the namespace");
+  EnsureApplication();
+
+  std::vector<double> loads, snapshots;
+  std::size_t listed = 0;
+  std::vector<std::byte> buffer;
+  for (auto _ : state) {
+    fakes::FakeToolkit toolkit;
+    fakes::FakeShell shell;
+    posix::LocaleClock clock;
+    posix::PosixFileSystem files;
+    posix::Utf8CodePage codePage;
+    posix::ProfileFile profile;
+    posix::PosixWinsock winsock;
+    posix::IcmpService icmp;
+    posix::NetlinkIfTable ifTable;
+    posix::ShellProcess process;
+    qt::ImageCanvas canvas(509, 61);
+    Form1 form(Services{toolkit, clock, files, codePage, profile, winsock, icmp, ifTable, shell,
+                        process, canvas});
+    const auto t0 = Clock::now();
+    form.Form_Load();
+    const auto t1 = Clock::now();
+    posix::NetlinkIfTable fresh;
+    Snapshot(fresh, buffer);
+    const auto t2 = Clock::now();
+    listed = form.cboConnections.Items().size();
+    loads.push_back(Micros(t1 - t0) / 1000.0);
+    snapshots.push_back(Micros(t2 - t1) / 1000.0);
   }
-  Body(state);
+  if (listed != static_cast<std::size_t>(interfaces))
+    state.SkipWithError("the adapter list does not hold every interface");
+  state.counters["interfaces"] = static_cast<double>(listed);
+  state.counters["form_load_ms"] = Median(loads);
+  state.counters["first_snapshot_ms"] = Median(snapshots);
+  state.counters["form_load_per_first_snapshot"] = Median(loads) / Median(snapshots);
 }
-
-void BM_Interfaces_256Veth(benchmark::State& state) { InCrowd<ReadInterfaces>(state); }
-void BM_ProcNetDev_256Veth(benchmark::State& state) { InCrowd<ReadDev>(state); }
-
-BENCHMARK(BM_Interfaces_OwnMachine)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ProcNetDev_OwnMachine)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Interfaces_256Veth)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ProcNetDev_256Veth)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FormLoad)->Arg(1025)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorrel
