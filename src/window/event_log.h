@@ -1,6 +1,7 @@
 #pragma once
 // The on-screen log's line format and its bound.
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -21,5 +22,26 @@ std::string AppendLogLine(const std::string& log, const std::string& stamp,
 // characters: everything up to and including the first CR LF whose CR stands
 // at or after position L - 3000 (1-based).
 std::string TrimLog(const std::string& log);
+
+// The on-screen log text together with its length in UTF-16 code units, so
+// that adding a line costs the line and the lines it drops, not a conversion
+// of the whole text. Appending gives exactly the text AppendLogLine gives for
+// valid UTF-8; malformed bytes in a line are stored as U+FFFD (they count one
+// unit each either way).
+class LogText {
+ public:
+  const std::string& Text() const { return text_; }
+  std::size_t Units() const { return units_; }
+  // Takes `text` as the current log (measured once).
+  void Assign(std::string text);
+  // Appends the stamp, " - ", the message and CR LF, then trims as TrimLog.
+  void Append(std::string_view stamp, std::string_view message);
+
+ private:
+  void Trim();
+
+  std::string text_;
+  std::size_t units_ = 0;
+};
 
 }  // namespace quorrel

@@ -272,7 +272,11 @@ void Form1::SetFormIcon(const std::string& key) { window.SetIconKey(key); }
 void Form1::AddLogLine(const std::string& message) {
   Clock& clock = services_.clock;
   std::string stamp = FormatLogStamp(clock.Now(), clock.DateSeparator(), clock.TimeSeparator());
-  txtOut.SetText(AppendLogLine(txtOut.Text(), stamp, message));
+  // Only AddLogLine writes the log; should anything else have set the box,
+  // its text is taken as it stands.
+  if (txtOut.Text() != log_.Text()) log_.Assign(txtOut.Text());
+  log_.Append(stamp, message);
+  txtOut.SetText(log_.Text());
 }
 
 void Form1::SaveLogFile(const std::string& text) {

@@ -21,6 +21,7 @@
 #include "tray/mod_sys_tray.h"
 #include "window/bandwidth.h"
 #include "window/controls.h"
+#include "window/event_log.h"
 #include "window/layout.h"
 
 namespace quorrel {
@@ -166,6 +167,7 @@ class Form1 {
   bool pingInProgress_ = false;
   bool noTrayNoted_ = false;
   bool firstPingOfRun_ = false;
+  LogText log_;  // what txtOut holds, with its UTF-16 length
 };
 
 // The path with "\" (or `separator`) appended unless it already ends with one.

@@ -27,8 +27,11 @@ constexpr ControlLayout kControls[] = {
     {"txtOut", K::kTextBox, "", {120, 1200, 7695, 3015}, 1},
     {"txtInterval", K::kTextBox, "15", {4320, 120, 735, 285}, 0},
     {"Label6", K::kLabel, "Fix location:", {120, 5880, 975, 255}, -1},
-    {"lblUS", K::kLabel, "Upstream:", {1920, 5600, 1575, 255}, -1},
-    {"lblDS", K::kLabel, "Downstream:", {120, 5600, 1575, 255}, -1},
+    // The rate captions reach "Downstream: 1,220,703 KB" at 10 Gbit/s, more
+    // than 1575 twips hold: each keeps its left edge and takes the free width
+    // of the row up to its neighbour (lblUS, chkMarkers).
+    {"lblUS", K::kLabel, "Upstream:", {1920, 5600, 4320, 255}, -1},
+    {"lblDS", K::kLabel, "Downstream:", {120, 5600, 1800, 255}, -1},
     {"Label5", K::kLabel, "Adaptor:", {120, 480, 1575, 255}, -1},
     {"Label4", K::kLabel, "Ping Status:", {120, 4320, 855, 255}, -1},
     {"Label3", K::kLabel, "Ping Result:", {6480, 4320, 855, 255}, -1},

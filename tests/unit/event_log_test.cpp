@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "form_fixture.h"
+#include "common/utf8.h"
 #include "window/event_log.h"
 
 namespace quorrel {
@@ -66,6 +67,37 @@ TEST(TrimLog, BoundHoldsOverManyLines) {
   EXPECT_NE(log.find("line 499\r\n"), std::string::npos);
 }
 
+TEST(LogText, KeepsItsLengthAsItGoesAndTrimsExactlyAsAppendLogLine) {
+  // Lines of every length around the bound, with characters of one, two and
+  // three bytes and of two UTF-16 units, so the trim point falls on every
+  // kind of position; the kept text and its length must match the
+  // whole-text rule after every line.
+  const char* pieces[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\r", "\n"};
+  LogText log;
+  std::string reference;
+  unsigned seed = 1;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    std::string message = "Ping " + std::to_string(i) + " ";
+    const unsigned length = (seed >> 16) % (i % 50 == 0 ? 3200 : 120);
+    for (unsigned k = 0; k < length; ++k) message += pieces[(seed >> (k % 13)) % 6];
+    log.Append("07/12/26 09:05:03", message);
+    reference = AppendLogLine(reference, "07/12/26 09:05:03", message);
+    ASSERT_EQ(log.Text(), reference) << i;
+    ASSERT_EQ(log.Units(), Utf8ToUtf16(reference).size()) << i;
+    ASSERT_LE(log.Units(), kLogLimit) << i;
+  }
+}
+
+TEST(LogText, StoresMalformedBytesAsReplacementCharacters) {
+  LogText log;
+  log.Append("s", "bad \xFF\xC3 end");
+  EXPECT_EQ(log.Text(), "s - bad \xEF\xBF\xBD\xEF\xBF\xBD end\r\n");
+  EXPECT_EQ(log.Units(), 16u);
+  log.Assign("x\r\n");
+  EXPECT_EQ(log.Units(), 3u);
+}
+
 namespace fakes {
 
 TEST_F(FormTest, LogLinesCarryTheStampAndTheMessage) {
@@ -73,6 +105,18 @@ TEST_F(FormTest, LogLinesCarryTheStampAndTheMessage) {
   fake.clock.dateSep = ".";
   form->AddLogLine("Running connection refresh");
   EXPECT_EQ(form->txtOut.Text(), "07.12.26 09:05:03 - Running connection refresh\r\n");
+}
+
+TEST_F(FormTest, AddLogLineTrimsTheBoxAsItStands) {
+  Load();
+  for (int i = 0; i < 80; ++i) form->AddLogLine("Ping 10.0.0.1 passed : line " + std::to_string(i));
+  // Something else replaces the text; the next line follows what is there.
+  const std::string replaced = Lines(299, 10, 'z');
+  form->txtOut.SetText(replaced);
+  form->AddLogLine(std::string(18, 'n'));
+  EXPECT_EQ(form->txtOut.Text(),
+            AppendLogLine(replaced, "07/12/26 09:05:03", std::string(18, 'n')));
+  EXPECT_EQ(form->txtOut.Text().substr(0, 2), "zz");
 }
 
 TEST_F(FormTest, SavingTheLogAppendsABlockWithAnEmptyLineAfterIt) {

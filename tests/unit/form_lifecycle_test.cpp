@@ -38,6 +38,20 @@ TEST(ControlTable, HoldsEveryControlOnceWithAFocusOrderWithoutGaps) {
   EXPECT_THROW(LayoutOf("cmdNothing"), std::out_of_range);
 }
 
+TEST(ControlTable, RateCaptionsKeepTheirLeftEdgesAndFillTheirRow) {
+  const TwipsRect ds = LayoutOf("lblDS").rect;
+  const TwipsRect us = LayoutOf("lblUS").rect;
+  const TwipsRect markers = LayoutOf("chkMarkers").rect;
+  EXPECT_EQ(ds.left, 120);
+  EXPECT_EQ(us.left, 1920);
+  EXPECT_EQ(ds.top, us.top);
+  // Up to the next control of the row, never over it.
+  EXPECT_EQ(ds.left + ds.width, us.left);
+  EXPECT_EQ(us.left + us.width, markers.left);
+  // Room for the widest rate caption at 96 dpi in an average 6-pixel font.
+  EXPECT_GE(us.width / kTwipsPerPixelAt96Dpi, 6 * static_cast<int>(std::string("Upstream: 1,220,703 KB").size()));
+}
+
 TEST_F(FormTest, FirstRunWithoutSettingsStartsEmptyAndStopped) {
   Form1& f = Load();
   EXPECT_EQ(f.txtFix.Text(), "");
