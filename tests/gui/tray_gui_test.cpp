@@ -3,10 +3,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTest>
 #include <cstring>
 
 #include "platform/qt/icons.h"
@@ -117,8 +120,71 @@ TEST(TrayGuiTest, WithTraySendToTrayHidesAndRestoreShowsWithTheFocus) {
   EXPECT_EQ(QApplication::activeWindow(), &window);
 }
 
+TEST(TrayGuiTest, HostActivateRestoresAndTheIconCarriesTheWindowMenu) {
+  LinuxServices services;
+  TrayedWindow window(services);
+  window.show();
+  OtherWindow other;
+  qobject_cast<QPushButton*>(window.WidgetOf("cmdSysTray"))->click();
+  QSystemTrayIcon* icon = window.Tray().Icon();
+  ASSERT_NE(icon, nullptr);
+  ASSERT_EQ(icon->contextMenu(), window.TrayMenu());
+  EXPECT_EQ(icon->toolTip(), "Quorrel - OFF");
+
+  // The host opens the menu itself: the model's request for it opens no
+  // second one.
+  Activate(icon, QSystemTrayIcon::Context);
+  EXPECT_FALSE(window.TrayMenu()->isVisible());
+
+  // Escape closes the menu where it was opened.
+  window.TrayMenu()->popup(QPoint(10, 10));
+  QApplication::processEvents();
+  ASSERT_TRUE(window.TrayMenu()->isVisible());
+  QTest::keyClick(window.TrayMenu(), Qt::Key_Escape);
+  EXPECT_FALSE(window.TrayMenu()->isVisible());
+
+  // The menu's toggle caption follows the model while it is on the icon.
+  window.TrayMenu()->findChild<QAction*>("mnToggle")->trigger();
+  EXPECT_EQ(icon->contextMenu()->actions()[2]->text(), "Stop Pings");
+  window.TrayMenu()->findChild<QAction*>("mnToggle")->trigger();
+  EXPECT_EQ(icon->contextMenu()->actions()[2]->text(), "Start Pings");
+
+  QPointer<QSystemTrayIcon> watched(icon);
+  Activate(icon, QSystemTrayIcon::Trigger);
+  QApplication::processEvents();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_EQ(window.Form().sysTray.trayIconShown, 0);
+  EXPECT_EQ(window.Tray().Icon(), nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(watched.isNull()) << "the icon is gone";
+
+  // A second Activate of a double-click finds no icon and changes nothing.
+  qobject_cast<QPushButton*>(window.WidgetOf("cmdSysTray"))->click();
+  Activate(window.Tray().Icon(), QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.Tray().Icon(), nullptr);
+}
+
+TEST(TrayGuiTest, DisplayGoneShutdownLeavesTheIconAndSavesTheRest) {
+  LinuxServices services;
+  TrayedWindow window(services);
+  window.show();
+  qobject_cast<QPushButton*>(window.WidgetOf("cmdSysTray"))->click();
+  ASSERT_NE(window.Tray().Icon(), nullptr);
+  window.Shutdown(true);
+  EXPECT_EQ(window.Tray().Icon(), nullptr);
+  EXPECT_EQ(window.Form().sysTray.trayIconShown, 0) << "the model's delete still ran";
+  const QString settings =
+      QString::fromStdString(posix::PosixFileSystem().ExecutableFolder()) + "/Settings.ini";
+  EXPECT_TRUE(QFile::exists(settings));
+  QFile::remove(settings);
+}
+
 TEST(QtTrayTest, AddModifyAndDeleteDriveOneSystemTrayIcon) {
   QtTray tray([](int) {});
+  QMenu menu;
+  tray.SetMenu(&menu);
   NotifyIconDataA failed = Record(kAddFlags, 2, "Quorrel - Failed");
   EXPECT_FALSE(tray.Shell_NotifyIconA(kNimModify, failed)) << "nothing to modify yet";
   EXPECT_FALSE(tray.Shell_NotifyIconA(kNimDelete, failed));
@@ -131,7 +197,8 @@ TEST(QtTrayTest, AddModifyAndDeleteDriveOneSystemTrayIcon) {
   EXPECT_EQ(icon->toolTip(), "Quorrel - Failed");
   EXPECT_TRUE(Shows(*icon, "red"));
   EXPECT_FALSE(Shows(*icon, "green"));
-  EXPECT_EQ(icon->contextMenu(), nullptr) << "the window opens its menu itself";
+  EXPECT_EQ(icon->contextMenu(), &menu) << "hosts read the menu from the icon";
+  EXPECT_TRUE(tray.OpensMenuItself());
   EXPECT_FALSE(tray.Shell_NotifyIconA(kNimAdd, failed)) << "already there";
   EXPECT_EQ(tray.Icon(), icon);
 
@@ -158,6 +225,7 @@ TEST(QtTrayTest, AddModifyAndDeleteDriveOneSystemTrayIcon) {
   EXPECT_EQ(tray.Icon(), nullptr);
   EXPECT_TRUE(watched.isNull());
   EXPECT_FALSE(tray.Shell_NotifyIconA(kNimDelete, failed)) << "a second delete finds nothing";
+  EXPECT_FALSE(tray.OpensMenuItself());
 
   // A restored window sent back to the tray gets a fresh icon.
   ASSERT_TRUE(tray.Shell_NotifyIconA(kNimAdd, Record(kAddFlags, 3, "Quorrel - OFF")));
@@ -189,6 +257,9 @@ TEST(QtTrayTest, MalformedRecordsAreRefusedOrReadSafely) {
   EXPECT_EQ(tray.Icon()->toolTip(), QString::fromUtf8("Café"));
 }
 
+// Offscreen there is no XEmbed dock, so a Trigger is what a StatusNotifierItem
+// host's Activate brings: the "open" gesture, reported as the double-click
+// that restores. (A single click on an XEmbed icon is covered on a real tray.)
 TEST(QtTrayTest, ActivationsReachTheCallbackAsMouseMessages) {
   std::vector<int> codes;
   QtTray tray([&codes](int code) { codes.push_back(code); });
@@ -197,7 +268,7 @@ TEST(QtTrayTest, ActivationsReachTheCallbackAsMouseMessages) {
        {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
         QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
     Activate(tray.Icon(), reason);
-  EXPECT_EQ(codes, (std::vector<int>{0x202, 0x203, 0x205, 0x208}));
+  EXPECT_EQ(codes, (std::vector<int>{0x203, 0x203, 0x205, 0x208}));
 
   // An icon added without the message flag reports nothing.
   codes.clear();

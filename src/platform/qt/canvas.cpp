@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <QPolygon>
+#include <QtMath>
+#include <algorithm>
+#include <cmath>
 
 namespace quorrel::qt {
 namespace {
@@ -45,10 +48,18 @@ QPolygon ToPolygon(const Point* points, int count) {
   return polygon;
 }
 
+QImage DeviceImage(int width, int height, qreal ratio) {
+  QImage image(qCeil(width * ratio), qCeil(height * ratio), QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
+  return image;
+}
+
 }  // namespace
 
-ImageCanvas::ImageCanvas(int width, int height)
-    : image_(width, height, QImage::Format_RGB32),
+ImageCanvas::ImageCanvas(int width, int height, qreal devicePixelRatio)
+    : width_(width),
+      height_(height),
+      image_(DeviceImage(width, height, devicePixelRatio > 0 ? devicePixelRatio : 1.0)),
       nextObject_(kFirstObject),
       selectedPen_(kStockBlackPen),
       selectedBrush_(kStockWhiteBrush),
@@ -56,6 +67,25 @@ ImageCanvas::ImageCanvas(int width, int height)
   objects_[kStockBlackPen] = {true, true, Qt::SolidLine, 0, QColor(Qt::black)};
   objects_[kStockWhiteBrush] = {false, true, Qt::SolidLine, 0, QColor(Qt::white)};
   image_.fill(Qt::white);
+}
+
+void ImageCanvas::SetDevicePixelRatio(qreal ratio) {
+  if (ratio <= 0 || qFuzzyCompare(ratio, image_.devicePixelRatio())) return;
+  QImage moved = DeviceImage(width_, height_, ratio);
+  QPainter painter(&moved);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(QRectF(0, 0, width_, height_), image_);
+  painter.end();
+  image_ = std::move(moved);
+}
+
+QPen ImageCanvas::PenOf(const DrawObject& pen) const {
+  // A GDI pen of width w covers w whole pixels; at a fractional ratio the
+  // line is kept a whole number of device pixels wide so it stays crisp.
+  const qreal ratio = image_.devicePixelRatio();
+  const int logical = pen.width < 1 ? 1 : pen.width;
+  const qreal device = std::max<qreal>(1.0, std::round(logical * ratio));
+  return QPen(pen.colour, device / ratio, pen.style);
 }
 
 void ImageCanvas::Clear() { image_.fill(Qt::white); }
@@ -117,7 +147,7 @@ bool ImageCanvas::Polyline(const Point* points, int count) {
   if (!points || count < 2) return false;
   const DrawObject& pen = objects_.at(selectedPen_);
   QPainter painter(&image_);
-  painter.setPen(QPen(pen.colour, pen.width, pen.style));
+  painter.setPen(PenOf(pen));
   painter.drawPolyline(ToPolygon(points, count));
   return true;
 }
@@ -127,7 +157,7 @@ bool ImageCanvas::Polygon(const Point* points, int count) {
   const DrawObject& pen = objects_.at(selectedPen_);
   const DrawObject& brush = objects_.at(selectedBrush_);
   QPainter painter(&image_);
-  painter.setPen(QPen(pen.colour, pen.width, pen.style));
+  painter.setPen(PenOf(pen));
   painter.setBrush(brush.colour);
   painter.drawPolygon(ToPolygon(points, count));
   return true;

@@ -13,14 +13,21 @@ namespace quorrel::qt {
 // The graph area's persistent image, drawn the GDI way: pens and brushes are
 // handles in a table, selected into the one drawing context and deleted by
 // their owner; Refresh asks the widget to repaint.
+//
+// Width, height and every coordinate are logical pixels, as the model works
+// them out; the image itself holds device pixels at the screen's ratio, so the
+// lines and labels come out sharp at any scale factor.
 class ImageCanvas : public Canvas {
  public:
-  ImageCanvas(int width, int height);
+  ImageCanvas(int width, int height, qreal devicePixelRatio = 1.0);
   const QImage& Image() const { return image_; }
+  // Moves the image to another ratio (the window went to another screen),
+  // keeping the picture until the next draw replaces it.
+  void SetDevicePixelRatio(qreal ratio);
   void SetRefreshHandler(std::function<void()> handler) { refresh_ = std::move(handler); }
 
-  int Width() override { return image_.width(); }
-  int Height() override { return image_.height(); }
+  int Width() override { return width_; }
+  int Height() override { return height_; }
   void Clear() override;
   void Refresh() override;
   void SetForeColour(Colour colour) override;
@@ -48,7 +55,10 @@ class ImageCanvas : public Canvas {
   static constexpr std::size_t kStockObjects = 2;
 
   const QFontMetrics& Metrics();
+  QPen PenOf(const DrawObject& pen) const;
 
+  int width_;
+  int height_;
   QImage image_;
   std::function<void()> refresh_;
   std::unordered_map<GdiObject, DrawObject> objects_;

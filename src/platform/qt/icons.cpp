@@ -1,5 +1,8 @@
 #include "platform/qt/icons.h"
 
+#include <QPixmap>
+#include <cstring>
+
 #include "window/state_pictures.h"
 
 namespace quorrel::qt {
@@ -18,6 +21,22 @@ QImage StateImage(std::string_view key) {
   return image;
 }
 
-QIcon StateIcon(std::string_view key) { return QIcon(QPixmap::fromImage(StateImage(key))); }
+QImage StateImageAt(std::string_view key, int size) {
+  const IconImage icon = StateIconAt(key, size);
+  // Format_ARGB32 is straight 0xAARRGGBB in native words, as the pixels come.
+  QImage image(icon.size, icon.size, QImage::Format_ARGB32);
+  for (int y = 0; y < icon.size; ++y)
+    std::memcpy(image.scanLine(y), icon.argb.data() + static_cast<std::size_t>(y) * icon.size,
+                static_cast<std::size_t>(icon.size) * sizeof(std::uint32_t));
+  return image;
+}
+
+QIcon StateIcon(std::string_view key) {
+  QIcon icon;
+  for (int size : kIconSizes)
+    icon.addPixmap(QPixmap::fromImage(size == kPictureSize ? StateImage(key)
+                                                           : StateImageAt(key, size)));
+  return icon;
+}
 
 }  // namespace quorrel::qt

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -30,7 +31,8 @@ QColor ToQColor(Colour c) {
                 static_cast<int>((c >> 16) & 0xFF));
 }
 
-// Shows the graph's persistent image.
+// Shows the graph's persistent image, which is kept at the resolution of the
+// screen the window is on.
 class GraphView : public QWidget {
  public:
   GraphView(ImageCanvas& canvas, QWidget* parent) : QWidget(parent), canvas_(canvas) {
@@ -39,6 +41,7 @@ class GraphView : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    canvas_.SetDevicePixelRatio(devicePixelRatioF());
     QPainter p(this);
     p.drawImage(0, 0, canvas_.Image());
   }
@@ -47,11 +50,30 @@ class GraphView : public QWidget {
   ImageCanvas& canvas_;
 };
 
+// Enter and Return press a focused button, as they do on Windows; Qt gives
+// them to default buttons of dialogs only.
+class CommandButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+      if (!event->isAutoRepeat()) animateClick();
+      event->accept();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
 }  // namespace
 
 MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
     : QWidget(parent),
-      canvas_(Px(LayoutOf("picGraph").rect.width) - 4, Px(LayoutOf("picGraph").rect.height) - 4),
+      canvas_(Px(LayoutOf("picGraph").rect.width) - 4, Px(LayoutOf("picGraph").rect.height) - 4,
+              devicePixelRatioF()),
       tray_([this](int code) {
         form_->Form_MouseMove(0, 0, code * TwipsPerPixelX(), 0);
       }) {
@@ -68,6 +90,7 @@ MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
   setFont(dialogFont);
   BuildControls();
   BuildMenu();
+  tray_.SetMenu(&trayMenu_);
   BindWindow();
   form_->Form_Load();
   if (QWidget* first = WidgetOf("txtInterval")) first->setFocus();
@@ -112,7 +135,7 @@ QWidget* MainWindow::Build(Control& control) {
   const QString caption = QString::fromUtf8(control.Layout().caption);
   switch (control.Kind()) {
     case ControlKind::kCommandButton: {
-      auto* b = new QPushButton(caption, this);
+      auto* b = new CommandButton(caption, this);
       Form1::Handler handler = f.EventHandlerOf(control);
       connect(b, &QPushButton::clicked, this, [&f, handler] { (f.*handler)(); });
       return b;
@@ -247,6 +270,12 @@ void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
         combo->setCurrentIndex(static_cast<ComboBox&>(control).ListIndex());
       }
       break;
+    case Property::kItemAdded:
+      if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        const auto& items = static_cast<ComboBox&>(control).Items();
+        if (!items.empty()) combo->addItem(QString::fromStdString(items.back()));
+      }
+      break;
     case Property::kListIndex:
       if (auto* combo = qobject_cast<QComboBox*>(widget))
         combo->setCurrentIndex(static_cast<ComboBox&>(control).ListIndex());
@@ -315,7 +344,11 @@ std::uint32_t MainWindow::WindowIconHandle() {
   return static_cast<std::uint32_t>(IconIndex(form_->window.IconKey()));
 }
 
-void MainWindow::ShowTrayMenu() { trayMenu_.popup(QCursor::pos()); }
+void MainWindow::ShowTrayMenu() {
+  // An icon that carries the menu has it opened by the platform already.
+  if (tray_.OpensMenuItself()) return;
+  trayMenu_.popup(QCursor::pos());
+}
 
 void MainWindow::FocusWindow() {
   raise();
@@ -327,6 +360,11 @@ void MainWindow::UnloadWindow() { close(); }
 void MainWindow::EndProgram() { QCoreApplication::quit(); }
 
 bool MainWindow::TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void MainWindow::Shutdown(bool displayGone) {
+  if (displayGone) tray_.Forsake();
+  form_->Form_QueryUnload();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   form_->Form_QueryUnload();

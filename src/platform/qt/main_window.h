@@ -38,10 +38,15 @@ class MainWindow : public QWidget, public Toolkit {
   ~MainWindow() override;
 
   Form1& Form() { return *form_; }
+  // The window's shutdown, as the close box runs it. With `displayGone` the
+  // X server has left and the toolkit is ending the process: the tray icon is
+  // left alone, the log and the settings are saved.
+  void Shutdown(bool displayGone);
   // The widget built for the named control (nullptr for timers and the image list).
   QWidget* WidgetOf(const char* name) const { return widgets_.value(name, nullptr); }
   QTimer* TimerOf(const char* name) const { return timers_.value(name, nullptr); }
   QMenu* TrayMenu() { return &trayMenu_; }
+  QtTray& Tray() { return tray_; }
   ImageCanvas& GraphCanvas() { return canvas_; }
 
   // Toolkit

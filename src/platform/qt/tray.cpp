@@ -1,6 +1,9 @@
 #include "platform/qt/tray.h"
 
+#include <QApplication>
+#include <QMenu>
 #include <QSystemTrayIcon>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/qt/icons.h"
@@ -33,6 +36,14 @@ QString TipText(const NotifyIconDataA& data) {
   return QString::fromUtf8(data.szTip, static_cast<qsizetype>(WholeUtf8Length(data.szTip, n)));
 }
 
+// Qt draws an XEmbed icon in a small window of its own class; a StatusNotifierItem
+// has none. That window is there whenever an XEmbed click can arrive.
+bool DockedInXEmbedTray() {
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  return std::any_of(windows.begin(), windows.end(),
+                     [](const QWidget* w) { return w->inherits("QSystemTrayIconSys"); });
+}
+
 }  // namespace
 
 QtTray::QtTray(Callback callback) : callback_(std::move(callback)) {}
@@ -49,8 +60,7 @@ bool QtTray::Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& dat
       window_ = data.hWnd;
       id_ = data.uID;
       reportsMouse_ = false;
-      // The menu is not attached with setContextMenu: the model opens it
-      // itself when the right button is released, as on Windows.
+      if (menu_) icon_->setContextMenu(menu_);
       QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                        [this](QSystemTrayIcon::ActivationReason reason) { Report(reason); });
       Apply(data);
@@ -68,6 +78,8 @@ bool QtTray::Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& dat
       return false;
   }
 }
+
+bool QtTray::OpensMenuItself() const { return icon_ && menu_ && icon_->contextMenu() == menu_; }
 
 bool QtTray::Holds(const NotifyIconDataA& data) const {
   return icon_ && data.hWnd == window_ && data.uID == id_;
@@ -90,7 +102,7 @@ void QtTray::Report(int reason) {
       code = kWmRButtonUp;
       break;
     case QSystemTrayIcon::Trigger:
-      code = kWmLButtonUp;
+      code = DockedInXEmbedTray() ? kWmLButtonUp : kWmLButtonDblClk;
       break;
     case QSystemTrayIcon::MiddleClick:
       code = kWmMButtonUp;
@@ -103,7 +115,15 @@ void QtTray::Report(int reason) {
   reporting_ = false;
 }
 
+void QtTray::Forsake() {
+  // Deleting the icon would talk to the X server; the process is ending.
+  if (icon_) QObject::disconnect(icon_.release(), nullptr, nullptr, nullptr);
+}
+
 void QtTray::Remove() {
+  // The menu belongs to the window and outlives this icon; an open one goes
+  // with the icon it was opened from.
+  if (menu_ && icon_->contextMenu() == menu_) menu_->hide();
   icon_->hide();
   if (reporting_) {
     // A double-click restores the window, which deletes the icon from inside

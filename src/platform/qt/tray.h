@@ -4,6 +4,7 @@
 
 #include "platform/shell.h"
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace quorrel::qt {
@@ -18,6 +19,14 @@ inline constexpr int kWmMButtonUp = 0x208;
 // and XEmbed. It holds the one icon the program adds. In this face a record's
 // hIcon is the 1-based image-list index of a state picture, which is what
 // MainWindow::WindowIconHandle gives.
+//
+// The two protocols differ in who opens the menu and what a click means. A
+// StatusNotifierItem host opens the menu itself (it reads it over dbusmenu)
+// and reports its primary click as Activate, the platform's "open" gesture;
+// an XEmbed tray reports raw clicks and double-clicks. So the menu travels
+// with the icon as its context menu, and an Activate from a host is reported
+// as the double-click that restores the window, while a single click on an
+// XEmbed icon stays the plain click the window ignores.
 class QtTray : public ShellApi {
  public:
   // Reports the tray's mouse events as the callback's message codes.
@@ -30,6 +39,15 @@ class QtTray : public ShellApi {
   // True when the add, modify or delete was carried out.
   bool Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& data) override;
 
+  // The menu every added icon carries; it must outlive the tray.
+  void SetMenu(QMenu* menu) { menu_ = menu; }
+  // True while an icon carries the menu, so the platform opens it.
+  bool OpensMenuItself() const;
+
+  // Lets go of the icon without a word to a display that is gone; the model
+  // then finds no icon to delete.
+  void Forsake();
+
   // The icon while one is added, else nullptr.
   QSystemTrayIcon* Icon() const { return icon_.get(); }
 
@@ -40,6 +58,7 @@ class QtTray : public ShellApi {
   void Remove();
 
   Callback callback_;
+  QMenu* menu_ = nullptr;
   std::unique_ptr<QSystemTrayIcon> icon_;
   std::uint32_t window_ = 0;
   std::uint32_t id_ = 0;
