@@ -45,6 +45,8 @@ void CheckTrim(const std::string& full, const std::string& trimmed) {
         "the trimmed log does not begin at a line start");
 }
 
+bool IsValidUtf8(std::string_view s) { return quorrel::Utf16ToUtf8(quorrel::Utf8ToUtf16(s)) == s; }
+
 std::string StampFrom(const std::uint8_t* data, std::size_t size) {
   quorrel::LocalTime t;
   if (size >= 6)
@@ -84,11 +86,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     log += line;
     units += n;
   }
+  // The log as the window keeps it, with its length counted as it goes, must
+  // hold what the plain append gives: the same text where every byte was
+  // valid UTF-8, the same characters where a malformed byte was mended.
+  quorrel::LogText kept;
+  kept.Assign(log);
+  bool valid = IsValidUtf8(log);
   for (std::size_t i = 0; i < messages.size() && i < 64; ++i) {
     std::string message(messages[i]);
     std::string next = quorrel::AppendLogLine(log, stamp, message);
     CheckTrim(log + stamp + " - " + message + "\r\n", next);
     log = std::move(next);
+
+    kept.Append(stamp, message);
+    valid = valid && IsValidUtf8(message);
+    std::u16string units = quorrel::Utf8ToUtf16(kept.Text());
+    Check(kept.Units() == units.size(), "the kept length is not the text's length");
+    Check(units == quorrel::Utf8ToUtf16(log), "the kept log differs from the appended log");
+    if (valid) Check(kept.Text() == log, "the kept log's bytes differ from the appended log's");
   }
 
   // The bound on any text, line ends or not, as the box might hold after a
