@@ -48,6 +48,8 @@ elseif(WIN32)
   set(CPACK_PACKAGE_FILE_NAME quorrel-${PROJECT_VERSION}-${QUORREL_WINDOWS_ARCH})
 else()
   install(TARGETS quorrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Relocations resolved at start and then read-only, as Debian builds its own.
+  target_link_options(quorrel PRIVATE -Wl,-z,relro,-z,now)
   execute_process(COMMAND date -u -R -d ${QUORREL_RELEASE_DATE}
                   OUTPUT_VARIABLE QUORREL_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE)
   add_subdirectory(packaging)
