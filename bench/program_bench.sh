@@ -16,6 +16,8 @@ PROGRAM=$BUILD/quorrel
 ANCHOR=$BUILD/bench/bare_qt_window
 RUNS=${RUNS:-5}
 MONITOR_SECONDS=${MONITOR_SECONDS:-60}
+PARTS=${PARTS:-launch cpu}  # either or both
+COUNTS=${COUNTS:-5 1025}    # interfaces
 TITLE="Quorrel by Vandrel"
 for tool in Xvfb xdotool nload fping ip script; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
@@ -80,10 +82,12 @@ launch_seconds() {
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 div() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "inf" }'; }
 
-echo "== launch to window visible (median of $RUNS, seconds)"
-for interfaces in 5 1025; do
+for interfaces in $COUNTS; do make_namespace "qrlprog$$n$interfaces" "$interfaces"; done
+
+[[ $PARTS == *launch* ]] && echo "== launch to window visible (median of $RUNS, seconds)"
+for interfaces in $COUNTS; do
+  [[ $PARTS == *launch* ]] || break
   ns=qrlprog$$n$interfaces
-  make_namespace "$ns" "$interfaces"
   program=() anchor=()
   for ((r = 0; r < RUNS; r++)); do
     program+=("$(launch_seconds "$ns" "$WORK/app/quorrel" "$TITLE")")
@@ -97,13 +101,14 @@ done
 
 # CPU of a process (all its threads) so far: clock ticks from /proc/<pid>/stat, ns from schedstat.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s + 0 }'; }
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
 echo_requests() {
   ip netns exec "$1" awk '/^Icmp:/ { if (++n == 1) { for (i = 2; i <= NF; i++) if ($i == "OutEchos") f = i } else print $f }' /proc/net/snmp
 }
 
-echo "== CPU while monitoring for $MONITOR_SECONDS s (% of one core)"
-for interfaces in 5 1025; do
+[[ $PARTS == *cpu* ]] && echo "== CPU while monitoring for $MONITOR_SECONDS s (% of one core)"
+for interfaces in $COUNTS; do
+  [[ $PARTS == *cpu* ]] || break
   ns=qrlprog$$n$interfaces
   ip netns exec "$ns" "$WORK/app/quorrel" >/dev/null 2>&1 &
   quorrel=$!

@@ -65,8 +65,10 @@ IcmpService::IcmpService(EchoMethod method, std::string pingProgram)
 IcmpService::~IcmpService() = default;
 
 void IcmpService::Refuse(EchoMethod method) {
+  // The clock runs from the first refusal, so that asking again while
+  // blocked does not put the next full try off for ever.
+  if ((refused_ & Bit(method)) == 0) refusedAt_ = std::chrono::steady_clock::now();
   refused_ |= Bit(method);
-  refusedAt_ = std::chrono::steady_clock::now();
 }
 
 std::shared_ptr<IcmpService::Channel> IcmpService::OpenChannel() {
