@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -105,13 +106,29 @@ TEST_F(FaceTest, RunsAtTheDpiTheSystemIsSetTo) {
   EXPECT_EQ(client.bottom, TwipsToPixels(kClientHeightTwips, dpi));
 }
 
-// Room for the text of a control as Wine's comctl32 draws it: a check box
-// puts a box of 12 * dpi / 96 + 1 pixels and half a "0" before its text; a
-// push button insets its label by 2 pixels on each side of the frame.
-int TextRoom(HWND hwnd, ControlKind kind, HDC dc, UINT dpi) {
+// Room for the text of a control as it is seen: its client width, less what
+// a sibling above it in the z-order covers from the right, and as Wine's
+// comctl32 draws it: a check box puts a box of 12 * dpi / 96 + 1 pixels and
+// half a "0" before its text; a push button insets its label by 2 pixels on
+// each side of the frame.
+int VisibleWidth(HWND hwnd) {
   RECT client{};
   ::GetClientRect(hwnd, &client);
   int room = client.right - client.left;
+  RECT mine{};
+  ::GetWindowRect(hwnd, &mine);
+  for (HWND above = ::GetWindow(hwnd, GW_HWNDPREV); above != nullptr;
+       above = ::GetWindow(above, GW_HWNDPREV)) {
+    RECT r{};
+    if (!::IsWindowVisible(above) || !::GetWindowRect(above, &r)) continue;
+    if (r.top < mine.bottom && r.bottom > mine.top && r.left > mine.left && r.left < mine.right)
+      room = std::min(room, static_cast<int>(r.left - mine.left));
+  }
+  return room;
+}
+
+int TextRoom(HWND hwnd, ControlKind kind, HDC dc, UINT dpi) {
+  int room = VisibleWidth(hwnd);
   if (kind == ControlKind::kCheckBox) {
     INT zero = 0;
     ::GetCharWidth32W(dc, L'0', L'0', &zero);
@@ -126,6 +143,49 @@ int TextWidth(HDC dc, const std::wstring& text) {
   SIZE size{};
   ::GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
   return size.cx;
+}
+
+// One past the rightmost column the control paints in other than its
+// background, as it paints itself (WM_PRINTCLIENT).
+int InkRight(HWND hwnd) {
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  const int w = client.right;
+  const int h = client.bottom;
+  HDC screen = ::GetDC(hwnd);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(memory, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  HBRUSH brush = ::CreateSolidBrush(face);
+  ::FillRect(memory, &client, brush);
+  ::DeleteObject(brush);
+  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+  ::GdiFlush();
+  const std::uint32_t background =
+      (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+  int right = 0;
+  const auto* px = static_cast<const std::uint32_t*>(bits);
+  for (int y = 0; y < h; ++y)
+    for (int x = w - 1; x >= right; --x)
+      if ((px[static_cast<std::size_t>(y) * w + x] & 0xFFFFFF) != background) {
+        right = x + 1;
+        break;
+      }
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(hwnd, screen);
+  return right;
 }
 
 struct CaptionCheck {
@@ -152,6 +212,12 @@ void ExpectCaptionsFit(const std::vector<CaptionCheck>& checks, HFONT windowFont
     const int room = TextRoom(hwnd, check.control->Kind(), dc, dpi);
     EXPECT_LE(width, room) << check.control->Name() << " \"" << check.text << "\" at " << dpi
                            << " dpi is cut";
+    // What the control really paints ends where it can still be seen (a
+    // button's frame is ink too, so only labels and check boxes).
+    if (check.control->Kind() != ControlKind::kCommandButton) {
+      EXPECT_LE(InkRight(hwnd), VisibleWidth(hwnd))
+          << check.control->Name() << " \"" << check.text << "\" at " << dpi << " dpi is drawn cut";
+    }
     // A font smaller than the window's only where the window's is too wide.
     ::SelectObject(dc, windowFont);
     if (needed && TextWidth(dc, drawn) <= TextRoom(hwnd, check.control->Kind(), dc, dpi)) {
