@@ -69,7 +69,8 @@ class Crowd {
       std::fprintf(f, "link set lo up\n");
       for (int i = 0; i < pairs; ++i)
         std::fprintf(f, "link add qb%da type veth peer name qb%db\n", i, i);
-      for (int i = 0; i < pairs; ++i) std::fprintf(f, "link set qb%da up\nlink set qb%db up\n", i, i);
+      for (int i = 0; i < pairs; ++i)
+        std::fprintf(f, "link set qb%da up\nlink set qb%db up\n", i, i);
       std::fclose(f);
       Run("ip netns exec " + name_ +
           " sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
@@ -118,7 +119,8 @@ class Entered {
 // received whole and walked only to find its end.
 class BareStatsDump {
  public:
-  BareStatsDump() : fd_(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)), buffer_(65536) {}
+  BareStatsDump()
+      : fd_(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)), buffer_(65536) {}
   std::size_t Dump() {
     struct {
       nlmsghdr header;

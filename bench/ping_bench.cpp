@@ -4,14 +4,13 @@
 // its 500 ms. Runs in a namespace of its own, whose loopback answers and whose
 // ping_group_range lets the datagram socket in. Needs root; skips otherwise.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <fcntl.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "netns.h"
 #include "fakes/fakes.h"
+#include "netns.h"
 #include "ping/mod_ping.h"
 #include "platform/posix/files.h"
 #include "platform/posix/icmp.h"
@@ -142,11 +141,7 @@ void BM_PingHostOverLoopback(benchmark::State& state) {
   state.counters["overhead_us"] = pingMedian - bareMedian;
   state.counters["ping_p90_us"] = Percentile(pingTimes, 0.9);
 }
-BENCHMARK(BM_PingHostOverLoopback)
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(3000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PingHostOverLoopback)->Arg(0)->Arg(1)->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PingHostOverLoopback)->Arg(2)->Iterations(300)->Unit(benchmark::kMicrosecond);
 
 // The wall time of a ping to a host that drops every echo. Goal: 500 to 502 ms,

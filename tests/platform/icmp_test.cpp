@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,7 +15,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <grp.h>
 
 #include <atomic>
 #include <chrono>
@@ -548,8 +548,8 @@ std::string AsNobodyWithoutPing(const std::string& ns, const std::function<std::
     const int nsFd = ::open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
     bool ok = ::unshare(CLONE_NEWNS) == 0 &&
               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    for (const char* folder : {"/usr/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/bin",
-                               "/usr/local/sbin"}) {
+    for (const char* folder :
+         {"/usr/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/bin", "/usr/local/sbin"}) {
       const std::string ping = std::string(folder) + "/ping";
       if (ok && ::access(ping.c_str(), F_OK) == 0)
         ok = ::mount("/dev/null", ping.c_str(), nullptr, MS_BIND, nullptr) == 0;

@@ -71,7 +71,6 @@ class OneDumpIfTable : public IpHelperApi {
   std::unordered_map<int, Probe> probing_;  // being built by the current fill
 };
 
-
 namespace detail {
 
 constexpr std::uint32_t kErrorGenFailure = 31;

@@ -4,10 +4,10 @@
 #include "platform/posix/if_table.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
@@ -362,12 +362,18 @@ std::string NameOf(const Row& row) {
 
 std::string FieldAt(std::size_t offset) {
   static const std::pair<std::size_t, const char*> kFields[] = {
-      {ifrow::kName, "name"},           {ifrow::kIndex, "index"},
-      {ifrow::kType, "type"},           {ifrow::kMtu, "mtu"},
-      {ifrow::kSpeed, "speed"},         {ifrow::kPhysAddrLen, "address length"},
-      {ifrow::kPhysAddr, "address"},    {ifrow::kAdminStatus, "admin status"},
-      {ifrow::kOperStatus, "oper status"}, {ifrow::kLastChange, "last change"},
-      {ifrow::kInOctets, "counters"},   {ifrow::kDescrLen, "description length"},
+      {ifrow::kName, "name"},
+      {ifrow::kIndex, "index"},
+      {ifrow::kType, "type"},
+      {ifrow::kMtu, "mtu"},
+      {ifrow::kSpeed, "speed"},
+      {ifrow::kPhysAddrLen, "address length"},
+      {ifrow::kPhysAddr, "address"},
+      {ifrow::kAdminStatus, "admin status"},
+      {ifrow::kOperStatus, "oper status"},
+      {ifrow::kLastChange, "last change"},
+      {ifrow::kInOctets, "counters"},
+      {ifrow::kDescrLen, "description length"},
       {ifrow::kDescr, "description"}};
   const char* field = "?";
   for (const auto& [at, name] : kFields)
@@ -418,7 +424,8 @@ class LinkCacheTest : public ::testing::Test {
     if (!test::IsRoot()) GTEST_SKIP() << "needs root to make network namespaces";
     isolated_ = std::make_unique<test::PrivateNetns>();
     // Without IPv6 an idle link sends nothing, so two reads agree on the counters too.
-    test::ShOrThrow("sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
+    test::ShOrThrow(
+        "sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
     test::ShOrThrow("ip link set lo up");
   }
   // Runs `ip -batch` on the lines `line(i)` for i in [0, count).
@@ -467,8 +474,9 @@ TEST_F(LinkCacheTest, FollowsEveryChangeOfALinkBetweenSnapshots) {
 TEST_F(LinkCacheTest, AnOverrunOfTheNotificationsIsCaughtUpByADump) {
   constexpr int kPairs = 300;
   ExpectSameAsFreshDump(table, "the first read");
-  Batch(kPairs, [](int i) { return "link add qo" + std::to_string(i) + "a type veth peer name qo" +
-                                   std::to_string(i) + "b"; });
+  Batch(kPairs, [](int i) {
+    return "link add qo" + std::to_string(i) + "a type veth peer name qo" + std::to_string(i) + "b";
+  });
   Batch(kPairs, [](int i) { return "link set qo" + std::to_string(i) + "a up"; });
   ExpectSameAsFreshDump(table, "adding " + std::to_string(kPairs) + " pairs at once");
   EXPECT_EQ(Rows(table).size(), 1u + 2 * kPairs);
@@ -519,7 +527,9 @@ class MessageWriter {
     Append(&a, sizeof a);
     Append(data, size);
   }
-  void Text(std::uint16_t type, const std::string& text) { Attr(type, text.c_str(), text.size() + 1); }
+  void Text(std::uint16_t type, const std::string& text) {
+    Attr(type, text.c_str(), text.size() + 1);
+  }
   void End() {
     const auto length = static_cast<std::uint32_t>(bytes_.size() - start_);
     std::memcpy(bytes_.data() + start_, &length, sizeof length);

@@ -135,12 +135,15 @@ std::string IcmpService::SendBlockedReason() {
   char group[16];
   auto [end, ec] = std::to_chars(group, group + sizeof group, ::getegid());
   const std::string gid(group, ec == std::errc{} ? end : group);
-  const std::string sysctl = "the net.ipv4.ping_group_range sysctl (sysctl -w "
-                             "net.ipv4.ping_group_range=\"" + gid + " " + gid + "\")";
+  const std::string sysctl =
+      "the net.ipv4.ping_group_range sysctl (sysctl -w "
+      "net.ipv4.ping_group_range=\"" +
+      gid + " " + gid + "\")";
   switch (method_) {
     case EchoMethod::kDatagram:
       return "No ICMP method is permitted for this program: allow its group to open ICMP "
-             "sockets with " + sysctl + ".";
+             "sockets with " +
+             sysctl + ".";
     case EchoMethod::kRaw:
       return "No ICMP method is permitted for this program: raw sockets need the "
              "CAP_NET_RAW capability.";
@@ -151,7 +154,8 @@ std::string IcmpService::SendBlockedReason() {
       break;
   }
   return "No ICMP method is permitted for this program: allow its group to open ICMP sockets "
-         "with " + sysctl + ", or install the system's ping (iputils-ping).";
+         "with " +
+         sysctl + ", or install the system's ping (iputils-ping).";
 }
 
 EchoMethod IcmpService::MethodOf(IcmpHandle handle) const {

@@ -9,14 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <string_view>
 
 #include "platform/icmp.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/posix/icmp_channel.h"
+#include "platform/posix/unique_fd.h"
 
 namespace quorrel::posix {
 namespace {

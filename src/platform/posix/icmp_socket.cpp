@@ -88,7 +88,7 @@ class SocketChannel final : public EchoChannel {
   UniqueFd socket_;
   int fd_;
   bool raw_;
-  bool bound_ = false;  // a datagram socket's port (its echo id) is fixed by its first send
+  bool bound_ = false;   // a datagram socket's port (its echo id) is fixed by its first send
   EchoOptions applied_;  // what the socket is set to: the system's defaults at first
   std::uint16_t id_;
   std::uint16_t sequence_;

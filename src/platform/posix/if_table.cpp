@@ -77,8 +77,7 @@ void NetlinkIfTable::Close() {
 }
 
 template <typename OnDatagram>
-NetlinkStatus NetlinkIfTable::Request(std::span<const std::byte> request,
-                                      OnDatagram&& onDatagram) {
+NetlinkStatus NetlinkIfTable::Request(std::span<const std::byte> request, OnDatagram&& onDatagram) {
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   ssize_t sent;
@@ -110,8 +109,9 @@ bool NetlinkIfTable::ReadNotifications() {
     }
     if (overrun_) continue;  // superseded by the dump to come
     changes_.clear();
-    ParseLinkMessages(std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)),
-                      0, changes_);
+    ParseLinkMessages(
+        std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)), 0,
+        changes_);
     for (LinkChange& change : changes_) {
       if (change.removed) {
         changed |= links_.erase(change.link.index) > 0;
@@ -271,8 +271,8 @@ std::uint32_t NetlinkIfTable::GetIfTable(std::byte* table, std::uint32_t& size, 
   const auto now = std::chrono::steady_clock::now();
   // A fill right after its size query takes that query's snapshot, unless a
   // link changed since (the reading of the notifications tells).
-  const bool reuse = fits && shared_ && now - sharedAt_ <= kSharedSnapshotAge &&
-                     !ReadNotifications();
+  const bool reuse =
+      fits && shared_ && now - sharedAt_ <= kSharedSnapshotAge && !ReadNotifications();
   if (!reuse) {
     bool taken = false;
     for (int attempt = 0; attempt < kDumpAttempts && !taken; ++attempt) {

@@ -79,15 +79,14 @@ NetlinkStatus ForEachMessage(std::span<const std::byte> datagram, std::uint32_t 
     std::memcpy(&header, datagram.data(), sizeof header);
     if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > datagram.size())
       return NetlinkStatus::kFailed;
-    const std::span<const std::byte> payload =
-        datagram.subspan(NLMSG_HDRLEN, header.nlmsg_len - std::min<std::size_t>(
-                                                              NLMSG_HDRLEN, header.nlmsg_len));
+    const std::span<const std::byte> payload = datagram.subspan(
+        NLMSG_HDRLEN, header.nlmsg_len - std::min<std::size_t>(NLMSG_HDRLEN, header.nlmsg_len));
     datagram =
         datagram.subspan(std::min<std::size_t>(NLMSG_ALIGN(header.nlmsg_len), datagram.size()));
     if (sequence != 0 && header.nlmsg_seq != sequence) continue;
     if (header.nlmsg_type == NLMSG_DONE)
       return (header.nlmsg_flags & NLM_F_DUMP_INTR) ? NetlinkStatus::kInterrupted
-                                                     : NetlinkStatus::kDone;
+                                                    : NetlinkStatus::kDone;
     if (header.nlmsg_type == NLMSG_ERROR) return NetlinkStatus::kFailed;
     onMessage(header.nlmsg_type, payload);
   }
@@ -140,86 +139,86 @@ void Put32(std::byte* at, std::uint64_t value) {
 
 NetlinkStatus ParseLinkMessages(std::span<const std::byte> datagram, std::uint32_t sequence,
                                 std::vector<LinkChange>& changes) {
-  return ForEachMessage(datagram, sequence, [&](std::uint16_t type,
-                                                std::span<const std::byte> payload) {
-    if ((type != RTM_NEWLINK && type != RTM_DELLINK) || payload.size() < sizeof(ifinfomsg))
-      return;
-    ifinfomsg info;
-    std::memcpy(&info, payload.data(), sizeof info);
-    if (info.ifi_family != AF_UNSPEC) return;
-    LinkChange change;
-    change.removed = type == RTM_DELLINK;
-    LinkRecord& link = change.link;
-    link.index = info.ifi_index;
-    if (change.removed) {
-      changes.push_back(std::move(change));
-      return;
-    }
-    link.arpType = info.ifi_type;
-    link.flags = info.ifi_flags;
-    link.operState = IF_OPER_UNKNOWN;
-    ForEachAttr(payload.subspan(std::min(NLMSG_ALIGN(sizeof(ifinfomsg)), payload.size())),
-                [&](unsigned attrType, Attr attr) {
-                  switch (attrType) {
-                    case IFLA_IFNAME:
-                      link.name = attr.Text();
-                      break;
-                    case IFLA_IFALIAS:
-                      link.alias = attr.Text();
-                      break;
-                    case IFLA_MTU:
-                      link.mtu = attr.Value<std::uint32_t>();
-                      break;
-                    case IFLA_ADDRESS: {
-                      const auto* bytes = reinterpret_cast<const std::uint8_t*>(attr.data);
-                      link.address.assign(bytes, bytes + std::min(attr.size, kMaxAddressBytes));
-                      break;
-                    }
-                    case IFLA_OPERSTATE:
-                      link.operState = attr.Value<std::uint8_t>();
-                      break;
-                    case IFLA_CARRIER_CHANGES:
-                      link.carrierChanges = attr.Value<std::uint32_t>();
-                      break;
-                    case IFLA_LINKINFO:
-                      ForEachAttr({attr.data, attr.size}, [&](unsigned inner, Attr nested) {
-                        if (inner == IFLA_INFO_KIND) link.kind = nested.Text();
-                      });
-                      break;
-                  }
-                });
-    // Nothing can be asked of, or shown for, a link without a name.
-    if (link.name.empty()) return;
-    changes.push_back(std::move(change));
-  });
+  return ForEachMessage(
+      datagram, sequence, [&](std::uint16_t type, std::span<const std::byte> payload) {
+        if ((type != RTM_NEWLINK && type != RTM_DELLINK) || payload.size() < sizeof(ifinfomsg))
+          return;
+        ifinfomsg info;
+        std::memcpy(&info, payload.data(), sizeof info);
+        if (info.ifi_family != AF_UNSPEC) return;
+        LinkChange change;
+        change.removed = type == RTM_DELLINK;
+        LinkRecord& link = change.link;
+        link.index = info.ifi_index;
+        if (change.removed) {
+          changes.push_back(std::move(change));
+          return;
+        }
+        link.arpType = info.ifi_type;
+        link.flags = info.ifi_flags;
+        link.operState = IF_OPER_UNKNOWN;
+        ForEachAttr(payload.subspan(std::min(NLMSG_ALIGN(sizeof(ifinfomsg)), payload.size())),
+                    [&](unsigned attrType, Attr attr) {
+                      switch (attrType) {
+                        case IFLA_IFNAME:
+                          link.name = attr.Text();
+                          break;
+                        case IFLA_IFALIAS:
+                          link.alias = attr.Text();
+                          break;
+                        case IFLA_MTU:
+                          link.mtu = attr.Value<std::uint32_t>();
+                          break;
+                        case IFLA_ADDRESS: {
+                          const auto* bytes = reinterpret_cast<const std::uint8_t*>(attr.data);
+                          link.address.assign(bytes, bytes + std::min(attr.size, kMaxAddressBytes));
+                          break;
+                        }
+                        case IFLA_OPERSTATE:
+                          link.operState = attr.Value<std::uint8_t>();
+                          break;
+                        case IFLA_CARRIER_CHANGES:
+                          link.carrierChanges = attr.Value<std::uint32_t>();
+                          break;
+                        case IFLA_LINKINFO:
+                          ForEachAttr({attr.data, attr.size}, [&](unsigned inner, Attr nested) {
+                            if (inner == IFLA_INFO_KIND) link.kind = nested.Text();
+                          });
+                          break;
+                      }
+                    });
+        // Nothing can be asked of, or shown for, a link without a name.
+        if (link.name.empty()) return;
+        changes.push_back(std::move(change));
+      });
 }
 
 NetlinkStatus ParseStatsMessages(std::span<const std::byte> datagram, std::uint32_t sequence,
                                  std::vector<LinkCounters>& counters) {
-  return ForEachMessage(datagram, sequence, [&](std::uint16_t type,
-                                                std::span<const std::byte> payload) {
-    if (type != RTM_NEWSTATS || payload.size() < sizeof(if_stats_msg)) return;
-    if_stats_msg header;
-    std::memcpy(&header, payload.data(), sizeof header);
-    LinkCounters c;
-    c.index = static_cast<std::int32_t>(header.ifindex);
-    ForEachAttr(payload.subspan(std::min(NLMSG_ALIGN(sizeof(if_stats_msg)), payload.size())),
-                [&](unsigned attrType, Attr attr) {
-                  if (attrType != IFLA_STATS_LINK_64) return;
-                  const auto s = attr.Value<rtnl_link_stats64>();
-                  c.rxPackets = s.rx_packets;
-                  c.txPackets = s.tx_packets;
-                  c.rxBytes = s.rx_bytes;
-                  c.txBytes = s.tx_bytes;
-                  c.rxErrors = s.rx_errors;
-                  c.txErrors = s.tx_errors;
-                  c.rxDropped = s.rx_dropped;
-                  c.txDropped = s.tx_dropped;
-                  c.multicast = s.multicast;
-                  c.rxNoHandler = s.rx_nohandler;
-                });
-    counters.push_back(c);
-  });
+  return ForEachMessage(
+      datagram, sequence, [&](std::uint16_t type, std::span<const std::byte> payload) {
+        if (type != RTM_NEWSTATS || payload.size() < sizeof(if_stats_msg)) return;
+        if_stats_msg header;
+        std::memcpy(&header, payload.data(), sizeof header);
+        LinkCounters c;
+        c.index = static_cast<std::int32_t>(header.ifindex);
+        ForEachAttr(payload.subspan(std::min(NLMSG_ALIGN(sizeof(if_stats_msg)), payload.size())),
+                    [&](unsigned attrType, Attr attr) {
+                      if (attrType != IFLA_STATS_LINK_64) return;
+                      const auto s = attr.Value<rtnl_link_stats64>();
+                      c.rxPackets = s.rx_packets;
+                      c.txPackets = s.tx_packets;
+                      c.rxBytes = s.rx_bytes;
+                      c.txBytes = s.tx_bytes;
+                      c.rxErrors = s.rx_errors;
+                      c.txErrors = s.tx_errors;
+                      c.rxDropped = s.rx_dropped;
+                      c.txDropped = s.tx_dropped;
+                      c.multicast = s.multicast;
+                      c.rxNoHandler = s.rx_nohandler;
+                    });
+        counters.push_back(c);
+      });
 }
 
 void BuildStaticRow(std::byte* row, const LinkRecord& link, const LinkProbe& probe) {

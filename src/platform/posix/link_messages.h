@@ -14,16 +14,16 @@ namespace quorrel::posix {
 // The static description of one link, as an RTM_NEWLINK message of family
 // AF_UNSPEC gives it (a dump reply or an RTNLGRP_LINK notification).
 struct LinkRecord {
-  std::int32_t index = 0;        // ifi_index
-  std::uint16_t arpType = 0;     // ifi_type: ARPHRD_ETHER, ARPHRD_LOOPBACK, ...
-  std::uint32_t flags = 0;       // ifi_flags: IFF_UP, IFF_RUNNING, ...
-  std::string name;              // IFLA_IFNAME, never empty
-  std::string alias;             // IFLA_IFALIAS, empty when unset
-  std::string kind;              // IFLA_INFO_KIND: veth, bridge, ...; empty for hardware
-  std::uint32_t mtu = 0;         // IFLA_MTU
+  std::int32_t index = 0;             // ifi_index
+  std::uint16_t arpType = 0;          // ifi_type: ARPHRD_ETHER, ARPHRD_LOOPBACK, ...
+  std::uint32_t flags = 0;            // ifi_flags: IFF_UP, IFF_RUNNING, ...
+  std::string name;                   // IFLA_IFNAME, never empty
+  std::string alias;                  // IFLA_IFALIAS, empty when unset
+  std::string kind;                   // IFLA_INFO_KIND: veth, bridge, ...; empty for hardware
+  std::uint32_t mtu = 0;              // IFLA_MTU
   std::vector<std::uint8_t> address;  // IFLA_ADDRESS, at most 32 bytes
-  std::uint8_t operState = 0;    // IFLA_OPERSTATE (IF_OPER_UNKNOWN when absent)
-  std::uint32_t carrierChanges = 0;  // IFLA_CARRIER_CHANGES
+  std::uint8_t operState = 0;         // IFLA_OPERSTATE (IF_OPER_UNKNOWN when absent)
+  std::uint32_t carrierChanges = 0;   // IFLA_CARRIER_CHANGES
 
   bool operator==(const LinkRecord&) const = default;
 };
