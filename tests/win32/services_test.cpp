@@ -343,6 +343,53 @@ TEST(Win32ClockTest, SeparatorsAreBareTexts) {
   EXPECT_FALSE(clock.TimeSeparator().empty());
 }
 
+// The user's own setting of one locale value, put back when the test ends.
+class LocaleValueOverride {
+ public:
+  LocaleValueOverride(LCTYPE type, const wchar_t* value) : type_(type) {
+    wchar_t old[16] = {};
+    saved_ = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, old, 16) > 0;
+    old_ = old;
+    set_ = SetLocaleInfoW(LOCALE_USER_DEFAULT, type, value) != 0;
+  }
+  ~LocaleValueOverride() {
+    if (saved_) SetLocaleInfoW(LOCALE_USER_DEFAULT, type_, old_.c_str());
+  }
+  bool Set() const { return set_; }
+
+ private:
+  LCTYPE type_;
+  std::wstring old_;
+  bool saved_ = false;
+  bool set_ = false;
+};
+
+// A locale may put a word where the separator stands, as Japanese formats
+// do with 年 and 時; the time stamp keeps "/" and ":" then, and a real
+// separator of the user's choice otherwise.
+TEST(Win32ClockTest, SeparatorsAreTheLocalesOnlyWhereTheyAreSeparators) {
+  Win32Clock clock;
+  struct Case {
+    LCTYPE type;
+    const wchar_t* value;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {LOCALE_SDATE, L".", "."},        {LOCALE_SDATE, L"-", "-"},
+      {LOCALE_SDATE, L"年", "/"},   {LOCALE_SDATE, L"d", "/"},
+      {LOCALE_SDATE, L"//", "/"},       {LOCALE_STIME, L".", "."},
+      {LOCALE_STIME, L"時", ":"},   {LOCALE_STIME, L"h", ":"},
+      {LOCALE_STIME, L"7", ":"},
+  };
+  for (const Case& c : cases) {
+    LocaleValueOverride override(c.type, c.value);
+    if (!override.Set()) GTEST_SKIP() << "this system does not let the locale be changed";
+    const std::string separator =
+        c.type == LOCALE_SDATE ? clock.DateSeparator() : clock.TimeSeparator();
+    EXPECT_EQ(separator, c.expected) << Utf8FromWide(c.value);
+  }
+}
+
 TEST(Win32ClockTest, NowIsTodaysLocalTime) {
   Win32Clock clock;
   LocalTime now = clock.Now();
