@@ -21,6 +21,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -476,8 +477,15 @@ EchoMethod MethodIn(const std::string& ns, IcmpService& service) {
   });
 }
 
-int OpenDescriptors() {
-  return std::stoi(Output("ls /proc/" + std::to_string(::getpid()) + "/fd | wc -l"));
+// The sockets this process holds open.
+int OpenSockets() {
+  int sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), ec);
+    if (!ec && target.string().starts_with("socket:")) ++sockets;
+  }
+  return sockets;
 }
 
 TEST(IcmpServiceContract, AutoTakesTheDatagramSocketWhereAllowedElseRaw) {
@@ -512,7 +520,7 @@ TEST(IcmpServiceContract, TheKeptSocketIsLentToOneHandleAtATime) {
     IcmpHandle first = service.IcmpCreateFile();
     EXPECT_EQ(ping(first), 1u);
     service.IcmpCloseHandle(first);
-    const int kept = OpenDescriptors();
+    const int kept = OpenSockets();
     // Pings, each with a handle of its own, open nothing more.
     for (int i = 0; i < 5; ++i) {
       IcmpHandle h = service.IcmpCreateFile();
@@ -520,16 +528,16 @@ TEST(IcmpServiceContract, TheKeptSocketIsLentToOneHandleAtATime) {
       EXPECT_EQ(ping(h), 1u);
       EXPECT_TRUE(service.IcmpCloseHandle(h));
     }
-    EXPECT_EQ(OpenDescriptors(), kept);
+    EXPECT_EQ(OpenSockets(), kept);
     // Two handles at once have a socket each, and both are answered.
     IcmpHandle a = service.IcmpCreateFile();
     IcmpHandle b = service.IcmpCreateFile();
-    EXPECT_EQ(OpenDescriptors(), kept + 1);
+    EXPECT_EQ(OpenSockets(), kept + 1);
     EXPECT_EQ(ping(b), 1u);
     EXPECT_EQ(ping(a), 1u);
     service.IcmpCloseHandle(a);
     service.IcmpCloseHandle(b);
-    EXPECT_EQ(OpenDescriptors(), kept);
+    EXPECT_EQ(OpenSockets(), kept);
     return 0;
   });
   EXPECT_EQ(lab.IcmpSent(), 8);
