@@ -6,6 +6,8 @@
 #
 # writes OUT_DIR/NAME-<dpi>dpi.png for each DPI (default 96 and 192), each
 # taken a few seconds after Start so the log and the lamps show something.
+# QUORREL_SCREENS_IP sets the destination (default 127.0.0.1; empty shows the
+# box's hint).
 set -u
 exe=$1
 wine_run=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -33,7 +35,7 @@ cp "$exe" "$work/app/quorrel.exe"
 
 for dpi in "$@"; do
   session_set_dpi "$dpi"
-  printf '[Options]\r\nIP=127.0.0.1\r\nInterval=1\r\n' >"$work/app/Settings.ini"
+  printf '[Options]\r\nIP=%s\r\nInterval=1\r\n' "${QUORREL_SCREENS_IP-127.0.0.1}" >"$work/app/Settings.ini"
   (cd "$work/app" && exec "$wine_run" ./quorrel.exe) >"$work/wine.log" 2>&1 &
   app_pid=$!
   window=$(session_wait_window 'Quorrel by Vandrel' "$app_pid") || fail "no window at $dpi dpi"
