@@ -18,6 +18,9 @@ class FileSystem {
   virtual std::string UserDataFolder() = 0;
   // Appends `bytes` to the file at `path`, creating it; false on any failure.
   virtual bool AppendToFile(const std::string& path, const std::string& bytes) = 0;
+  // True when `path` names an existing file. A service that cannot tell
+  // answers true, which keeps the per-user Settings.ini the one that is read.
+  virtual bool IsExistingFile(const std::string& /*path*/) { return true; }
 };
 
 // The model keeps UTF-8; the *A calls and the log file take the system's ANSI

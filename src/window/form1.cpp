@@ -17,6 +17,7 @@ constexpr char kMsgStopped[] = "Monitoring stopped";
 constexpr char kMsgRunningFix[] = "Running connection refresh";
 constexpr char kMsgNoTray[] =
     "No notification area on this desktop: the window is minimised instead of hidden";
+constexpr char kMsgSettingsMovedTo[] = "Settings are saved in ";
 constexpr int kTrayDoubleClick = 0x203;  // WM_LBUTTONDBLCLK
 constexpr int kTrayRightUp = 0x205;      // WM_RBUTTONUP
 
@@ -122,6 +123,20 @@ void Form1::Form_Load() {
   appFolder = AddBackslash(services_.files.ExecutableFolder(), sep);
   const std::string dataFolder = DataFolder();
   settingsPath = dataFolder + kSettingsFileName;
+  settingsLoadPath = settingsPath;
+  // A program folder that cannot be written (an installed program) may still
+  // hold the user's Settings.ini from before: it is read until the per-user
+  // file exists, and the first close writes the per-user one. Nothing is
+  // logged at load, so the move is told with the log's first line.
+  if (dataFolder != appFolder && !services_.files.IsExistingFile(settingsPath)) {
+    const std::string besideProgram = appFolder + kSettingsFileName;
+    if (services_.files.IsExistingFile(besideProgram)) {
+      settingsLoadPath = besideProgram;
+      std::string folder = dataFolder;
+      folder.pop_back();  // the separator AddBackslash put there
+      pendingNote_ = std::string(kMsgSettingsMovedTo) + folder;
+    }
+  }
   LoadSettings();
   trayTip = std::string(kAppTitle) + " - OFF";
   SetFormIcon("grey");
@@ -135,7 +150,7 @@ void Form1::Form_Load() {
 
 void Form1::LoadSettings() {
   auto read = [&](const char* key) {
-    return modGeneral_.ReadIniValue(kOptionsSection, key, settingsPath);
+    return modGeneral_.ReadIniValue(kOptionsSection, key, settingsLoadPath);
   };
   txtFix.SetText(read(kKeyFixPath));
   txtIP.SetText(read(kKeyIp));
@@ -276,6 +291,7 @@ void Form1::AddLogLine(const std::string& message) {
   // its text is taken as it stands.
   if (txtOut.Text() != log_.Text()) log_.Assign(txtOut.Text());
   log_.Append(stamp, message);
+  if (!pendingNote_.empty()) log_.Append(stamp, std::exchange(pendingNote_, {}));
   txtOut.SetText(log_.Text());
 }
 

@@ -139,6 +139,22 @@ TEST_F(BandwidthTest, ThousandsUseTheUsersSeparator) {
   EXPECT_EQ(Down(), "Downstream: 1.953.125 KB");
 }
 
+TEST_F(BandwidthTest, TheUpstreamSampleRaisesThePeakToo) {
+  Start();
+  form->tmrBandwidth_Timer();
+  TickWith(0, 1000, 3000);
+  EXPECT_EQ(Sampler().peakSample, 3000.0f);
+  EXPECT_EQ(Sampler().Graph().graphMax, 3000.0f);
+  // Upstream at the peak stands on the top row, downstream a third of the way up.
+  EXPECT_EQ(Sampler().Graph().graphSeries[1].points[99].y, 0);
+  EXPECT_EQ(Sampler().Graph().graphSeries[0].points[99].y, 43);  // 65 * 2 / 3 = 43.3
+  // Only a larger upstream sample moves it again; a smaller one leaves it.
+  TickWith(0, 0, 2000);
+  EXPECT_EQ(Sampler().peakSample, 3000.0f);
+  TickWith(0, 0, 4500);
+  EXPECT_EQ(Sampler().peakSample, 4500.0f);
+}
+
 TEST_F(BandwidthTest, StepsAcross2To31And2To32AreExact) {
   Start();
   TickAt(0, 0x7FFFFF00u, 0xFFFFFF00u);

@@ -39,6 +39,30 @@ TEST(TrimLog, DropsWholeLinesFromTheTopOnceOverTheLimit) {
   EXPECT_EQ(trimmed.substr(trimmed.size() - 40), std::string(38, 'n') + "\r\n");
 }
 
+TEST(TrimLog, ACrStandingExactlyAtLMinus3000IsTheOneCut) {
+  // 2990 characters and a 39-character line: L = 3029, and the third line's
+  // CR stands at position 29 = L - 3000 itself, so three lines go, not four.
+  const std::string log = Lines(299, 10, 'a');
+  const std::string line = std::string(37, 'n') + "\r\n";
+  const std::string added = log + line;
+  ASSERT_EQ(added.size(), 3029u);
+  ASSERT_EQ(added[28], '\r');  // position 29, 1-based
+  EXPECT_EQ(TrimLog(added), added.substr(30));
+  EXPECT_EQ(TrimLog(added).size(), 2999u);
+  // The model's own log cuts at the same CR.
+  LogText model;
+  model.Assign(log);
+  model.Append(std::string(14, 's'), std::string(20, 'n'));  // 14 + 3 + 20 + 2 = 39
+  EXPECT_EQ(model.Text(), log.substr(30) + std::string(14, 's') + " - " + std::string(20, 'n') + "\r\n");
+  EXPECT_EQ(model.Units(), 2999u);
+  // One character less and the CR at 29 stands after L - 3000 = 28: still that line.
+  const std::string shorter = log + std::string(36, 'n') + "\r\n";
+  EXPECT_EQ(TrimLog(shorter), shorter.substr(30));
+  // One more and L - 3000 = 30 lies past it: four lines go.
+  const std::string longer = log + std::string(38, 'n') + "\r\n";
+  EXPECT_EQ(TrimLog(longer), longer.substr(40));
+}
+
 TEST(TrimLog, KeepsTextUpToTheLimitAndCountsCharactersNotBytes) {
   std::string exact = Lines(300, 10, 'a');
   EXPECT_EQ(TrimLog(exact), exact);

@@ -129,6 +129,81 @@ TEST_F(FormTest, AnUnwritableProgramFolderMovesBothFilesToThePerUserFolder) {
   EXPECT_EQ(Load().settingsPath, "C:\\Apps\\Quorrel\\Settings.ini");
 }
 
+TEST_F(FormTest, AReadOnlyProgramFolderReadsTheSettingsBesideItUntilThePerUserFileExists) {
+  const std::string beside = "C:\\Apps\\Quorrel\\Settings.ini";
+  const std::string perUser = "C:\\Users\\me\\AppData\\Roaming\\Quorrel\\Settings.ini";
+  fake.files.writable = false;
+  fake.files.existing = {beside};
+  auto& old = fake.profile.otherFiles[beside]["Options"];
+  old = {{"Fix path", "C:\\fix.bat"}, {"IP", "10.9.9.9"}, {"Interval", "7"},
+         {"Changes only", "1"}, {"Save log on exit", "1"}};
+  Form1& f = Load();
+  EXPECT_EQ(f.txtIP.Text(), "10.9.9.9");
+  EXPECT_EQ(f.txtFix.Text(), "C:\\fix.bat");
+  EXPECT_EQ(f.pingInterval, 7);
+  EXPECT_EQ(f.chkChanges.Value(), 1);
+  EXPECT_EQ(f.chkSaveLog.Value(), 1);
+  EXPECT_EQ(std::set<std::string>(fake.profile.readPaths.begin(), fake.profile.readPaths.end()),
+            std::set<std::string>{beside});
+  EXPECT_EQ(f.settingsPath, perUser);
+  // Nothing is logged at load; the move is told once, with the first line.
+  EXPECT_EQ(f.txtOut.Text(), "");
+  f.cmdToggle_Click();
+  f.cmdToggle_Click();
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{
+                               "Monitoring started",
+                               "Settings are saved in C:\\Users\\me\\AppData\\Roaming\\Quorrel",
+                               "Monitoring stopped"}));
+  // The close writes the per-user file and leaves the program's own alone;
+  // the log goes to the per-user folder as well.
+  f.txtIP.SetText("10.1.1.1");
+  f.Form_QueryUnload();
+  EXPECT_EQ(std::set<std::string>(fake.profile.writePaths.begin(), fake.profile.writePaths.end()),
+            std::set<std::string>{perUser});
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "10.1.1.1");
+  EXPECT_EQ(fake.profile.sections["Options"]["Interval"], "7");
+  EXPECT_EQ(old.at("IP"), "10.9.9.9");
+  EXPECT_EQ(fake.files.files.count("C:\\Users\\me\\AppData\\Roaming\\Quorrel\\pinglog.txt"), 1u);
+  EXPECT_EQ(fake.files.files.size(), 1u);
+
+  // The next run finds the per-user file and reads only that, saying nothing.
+  fake.files.existing.insert(perUser);
+  fake.profile.readPaths.clear();
+  Form1& again = Load();
+  EXPECT_EQ(again.txtIP.Text(), "10.1.1.1");
+  EXPECT_EQ(std::set<std::string>(fake.profile.readPaths.begin(), fake.profile.readPaths.end()),
+            std::set<std::string>{perUser});
+  again.cmdToggle_Click();
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Monitoring started"});
+}
+
+TEST_F(FormTest, AReadOnlyProgramFolderWithoutSettingsStartsEmptyAndMovesNothing) {
+  fake.files.writable = false;
+  Form1& f = Load();
+  EXPECT_EQ(f.txtIP.Text(), "");
+  EXPECT_EQ(std::set<std::string>(fake.profile.readPaths.begin(), fake.profile.readPaths.end()),
+            std::set<std::string>{f.settingsPath});
+  f.cmdToggle_Click();
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Monitoring started"});
+  // A writable program folder keeps both files beside the program, read and written there.
+  fake.files.writable = true;
+  fake.profile.readPaths.clear();
+  fake.files.existing = {"C:\\Apps\\Quorrel\\Settings.ini"};
+  Form1& g = Load();
+  EXPECT_EQ(g.settingsPath, "C:\\Apps\\Quorrel\\Settings.ini");
+  EXPECT_EQ(fake.profile.readPaths.front(), g.settingsPath);
+}
+
+TEST_F(FormTest, RunFixStartsTheCommandInANormalWindowThatTakesTheFocus) {
+  Load();
+  form->txtFix.SetText("C:\\fix\\quick_opt.bat");
+  form->cmdRunFix_Click();
+  ASSERT_EQ(fake.process.started, std::vector<std::string>{"C:\\fix\\quick_opt.bat"});
+  // SW_SHOWNORMAL: neither minimised nor hidden, and activated.
+  EXPECT_EQ(fake.process.showCommands, std::vector<int>{1});
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Running connection refresh"});
+}
+
 TEST_F(FormTest, IntervalBoxFollowsEveryChange) {
   Form1& f = Load();
   f.txtInterval.SetText("15");

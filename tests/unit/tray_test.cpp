@@ -194,6 +194,26 @@ TEST_F(TrayTest, OnlyDoubleClickAndRightButtonReleaseOverTheIconAct) {
   EXPECT_EQ(fake.toolkit.events, (std::vector<std::string>{"menu", "focus"}));
 }
 
+TEST_F(TrayTest, AtDpisWithFractionalTwipsTheCodeIsRoundedNotCut) {
+  // At 168 dpi a pixel is 1440 / 168 = 8.571... twips. The mouse position
+  // arrives as a single-precision number of twips, and dividing it back gives
+  // just below the message code: 514.99999 for the double-click.
+  fake.toolkit.twipsPerPixel = 1440.0 / 168;
+  Load();
+  form->cmdSysTray_Click();
+  const double t = fake.toolkit.twipsPerPixel;
+  const float rightUp = static_cast<float>(kRightUp * static_cast<float>(t));
+  const float doubleClick = static_cast<float>(kLeftDoubleClick * t);
+  ASSERT_LT(rightUp / t, kRightUp);
+  ASSERT_GT(rightUp / t, kRightUp - 0.5);
+  ASSERT_LT(doubleClick / t, kLeftDoubleClick);
+  form->Form_MouseMove(0, 0, rightUp, 0);
+  EXPECT_EQ(fake.toolkit.events, std::vector<std::string>{"menu"});
+  form->Form_MouseMove(0, 0, doubleClick, 0);
+  EXPECT_TRUE(form->window.Visible());
+  EXPECT_EQ(form->sysTray.trayIconShown, 0);
+}
+
 TEST_F(TrayTest, MouseOverTheVisibleWindowIsIgnored) {
   Load();
   for (int code : {kLeftDoubleClick, kRightUp, kMouseMove}) IconEvent(code);

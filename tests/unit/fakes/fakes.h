@@ -6,6 +6,7 @@
 #include <functional>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ class FakeToolkit : public Toolkit {
   std::vector<std::string> events;  // "menu", "focus", "unload", "end"
   bool trayAvailable = true;
   std::uint32_t windowHandle = 0x1234;
+  double twipsPerPixel = 15.0;  // 96 dpi
   std::uint32_t iconHandle = 0;  // follows the icon when a form is attached
   std::function<std::uint32_t()> iconSource;
   std::function<void()> onUnload;
@@ -47,7 +49,7 @@ class FakeToolkit : public Toolkit {
   }
   std::uint32_t WindowHandle() override { return windowHandle; }
   std::uint32_t WindowIconHandle() override { return iconSource ? iconSource() : iconHandle; }
-  double TwipsPerPixelX() override { return 15.0; }
+  double TwipsPerPixelX() override { return twipsPerPixel; }
   void ShowTrayMenu() override { events.push_back("menu"); }
   void FocusWindow() override { events.push_back("focus"); }
   void UnloadWindow() override {
@@ -77,6 +79,7 @@ class FakeFileSystem : public FileSystem {
   bool writable = true;
   std::string userFolder = "C:\\Users\\me\\AppData\\Roaming\\Quorrel";
   std::map<std::string, std::string> files;
+  std::set<std::string> existing;  // files that exist besides those in `files`
   bool failAppend = false;
 
   std::string ExecutableFolder() override { return exeFolder; }
@@ -87,6 +90,9 @@ class FakeFileSystem : public FileSystem {
     if (failAppend) return false;
     files[path] += bytes;
     return true;
+  }
+  bool IsExistingFile(const std::string& path) override {
+    return existing.count(path) > 0 || files.count(path) > 0;
   }
 };
 
@@ -100,16 +106,27 @@ class IdentityCodePage : public CodePage {
 // file semantics are tested against the Linux service.
 class FakeProfile : public ProfileApi {
  public:
-  std::map<std::string, std::map<std::string, std::string>> sections;
+  using Sections = std::map<std::string, std::map<std::string, std::string>>;
+  Sections sections;                       // every file not in `otherFiles`
+  std::map<std::string, Sections> otherFiles;  // by path
   std::vector<std::string> writes;  // "key=value" in the order written
+  std::vector<std::string> readPaths;
+  std::vector<std::string> writePaths;
   bool failWrites = false;
+
+  Sections& FileAt(const char* path) {
+    auto other = otherFiles.find(path);
+    return other != otherFiles.end() ? other->second : sections;
+  }
 
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* def,
                                          char* buffer, std::uint32_t size,
-                                         const char*) override {
+                                         const char* path) override {
+    readPaths.push_back(path);
+    const Sections& file = FileAt(path);
     std::string value = def;
-    auto s = sections.find(section);
-    if (s != sections.end()) {
+    auto s = file.find(section);
+    if (s != file.end()) {
       auto k = s->second.find(key);
       if (k != s->second.end()) value = k->second;
     }
@@ -120,10 +137,11 @@ class FakeProfile : public ProfileApi {
     return static_cast<std::uint32_t>(n);
   }
   int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
-                                 const char*) override {
+                                 const char* path) override {
     writes.push_back(std::string(key) + "=" + value);
+    writePaths.push_back(path);
     if (failWrites) return 0;
-    sections[section][key] = value;
+    FileAt(path)[section][key] = value;
     return 1;
   }
 };
