@@ -3,8 +3,15 @@
 // underneath are made of device pixels.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <cmath>
 
 #include "platform/qt/main_window.h"
@@ -69,6 +76,63 @@ TEST(ScaledFaceTest, AnotherScreenRatioKeepsThePicture) {
   EXPECT_EQ(canvas.Width(), 50);
   EXPECT_EQ(canvas.Image().pixel(30, 20), qRgb(0, 0, 255)) << "the square, now in device pixels";
   EXPECT_EQ(canvas.Image().pixel(80, 20), qRgb(255, 255, 255));
+}
+
+// The width a caption has inside its control, measured the way the style
+// lays the control out, and the text it shows (& marks a mnemonic).
+int Room(QWidget* w) {
+  QStyleOptionButton option;
+  option.initFrom(w);
+  if (qobject_cast<QCheckBox*>(w))
+    return w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w).width();
+  if (qobject_cast<QPushButton*>(w))
+    return w->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w).width();
+  return w->contentsRect().width();
+}
+
+QString Shown(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  QString text = qobject_cast<QAbstractButton*>(w)->text();
+  return text.remove(QRegularExpression("&(?=.)"));
+}
+
+void ExpectWhole(QWidget* w, const char* name) {
+  const int width = QFontMetrics(w->font()).horizontalAdvance(Shown(w));
+  EXPECT_LE(width, Room(w)) << name << " \"" << Shown(w).toStdString() << "\" at "
+                            << w->font().pixelSize() << " px";
+}
+
+TEST(ScaledFaceTest, EveryCaptionIsWholeInItsControl) {
+  LinuxServices services;
+  MainWindow window(services);
+  window.show();
+  int shown = 0;
+  for (const ControlLayout& layout : ControlTable()) {
+    QWidget* w = window.WidgetOf(layout.name);
+    if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w)) continue;
+    ExpectWhole(w, layout.name);
+    EXPECT_GE(w->font().pixelSize(), 7) << layout.name << " stays readable";
+    ++shown;
+  }
+  EXPECT_EQ(shown, 14);  // 8 labels, 3 buttons, 3 check boxes
+  // Captions that fit keep the dialog font.
+  EXPECT_EQ(window.WidgetOf("Label5")->font().pixelSize(), 11);
+
+  // Both captions of each toggle, and the rates at 10 Gbit/s in en_US and de_DE.
+  Form1& form = window.Form();
+  form.cmdToggle_Click();
+  ExpectWhole(window.WidgetOf("cmdToggle"), "cmdToggle");
+  form.cmdToggle_Click();
+  for (const char* separator : {",", "."}) {
+    const std::string figure = std::string("1") + separator + "220" + separator + "703 KB";
+    form.lblDS.SetCaption("Downstream: " + figure);
+    form.lblUS.SetCaption("Upstream: " + figure);
+    ExpectWhole(window.WidgetOf("lblDS"), "lblDS");
+    ExpectWhole(window.WidgetOf("lblUS"), "lblUS");
+  }
+  // A short rate afterwards gets its full size back.
+  form.lblDS.SetCaption("Downstream: 0 KB");
+  EXPECT_EQ(window.WidgetOf("lblDS")->font().pixelSize(), 11);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "platform/qt/canvas.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPolygon>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
+
+#include "platform/qt/colour.h"
 
 namespace quorrel::qt {
 namespace {
@@ -12,18 +15,13 @@ namespace {
 constexpr GdiObject kStockBlackPen = 1;
 constexpr GdiObject kStockWhiteBrush = 2;
 constexpr GdiObject kFirstObject = 16;
-constexpr Colour kSystemColour = 0x80000000;
-constexpr Colour kSysWindowText = 8;
+// The graph area's colours: the system's window background and window text.
+constexpr Colour kSysWindow = 0x80000005;
+constexpr Colour kSysWindowText = 0x80000008;
 
 // The fixed font of the graph area.
 constexpr char kFontFamily[] = "DejaVu Sans";
 constexpr int kFontPixels = 11;
-
-QColor ToQColor(Colour colour) {
-  if (colour & kSystemColour)  // system colours: window text is black, the rest of ours white
-    return (colour & 0xFF) == kSysWindowText ? QColor(Qt::black) : QColor(Qt::white);
-  return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-}
 
 Qt::PenStyle PenStyle(int style) {
   switch (style) {
@@ -64,9 +62,10 @@ ImageCanvas::ImageCanvas(int width, int height, qreal devicePixelRatio)
       selectedPen_(kStockBlackPen),
       selectedBrush_(kStockWhiteBrush),
       foreColour_(Qt::black) {
+  if (QGuiApplication::instance()) foreColour_ = ToQColor(kSysWindowText);
   objects_[kStockBlackPen] = {true, true, Qt::SolidLine, 0, QColor(Qt::black)};
   objects_[kStockWhiteBrush] = {false, true, Qt::SolidLine, 0, QColor(Qt::white)};
-  image_.fill(Qt::white);
+  Clear();
 }
 
 void ImageCanvas::SetDevicePixelRatio(qreal ratio) {
@@ -88,7 +87,10 @@ QPen ImageCanvas::PenOf(const DrawObject& pen) const {
   return QPen(pen.colour, device / ratio, pen.style);
 }
 
-void ImageCanvas::Clear() { image_.fill(Qt::white); }
+void ImageCanvas::Clear() {
+  // Without an application object there is no palette: white, as on Windows.
+  image_.fill(QGuiApplication::instance() ? ToQColor(kSysWindow) : QColor(Qt::white));
+}
 
 void ImageCanvas::Refresh() {
   if (refresh_) refresh_();

@@ -15,10 +15,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QSystemTrayIcon>
 #include <algorithm>
 
 #include "platform/qt/icons.h"
+#include "platform/qt/colour.h"
+#include "window/face_support.h"
 #include "window/state_pictures.h"
 
 namespace quorrel::qt {
@@ -26,9 +32,56 @@ namespace {
 
 constexpr int Px(int twips) { return (twips + kTwipsPerPixelAt96Dpi / 2) / kTwipsPerPixelAt96Dpi; }
 
-QColor ToQColor(Colour c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
+// The grey hint in an empty destination box; not part of its text.
+constexpr char kDestinationCue[] = "router address, e.g. 192.168.1.1";
+
+// Captions keep the dialog font unless it would cut them; then that one
+// control gets the largest smaller size at which its caption is whole.
+constexpr int kFontPixels = 11;
+constexpr int kSmallestFontPixels = 7;
+
+QString WithoutMnemonics(const QString& caption) {
+  QString text;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+    text += caption[i];
+  }
+  return text;
+}
+
+// The width a caption may take inside its control, as the style lays it out.
+int CaptionRoom(QWidget* widget) {
+  if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(check);
+    return check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check).width();
+  }
+  if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+    return button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() -
+           margin;
+  }
+  return widget->contentsRect().width();
+}
+
+// A QLabel sets & as plain text; a button or check box shows it as the mnemonic.
+QString ShownText(QWidget* widget, const QString& caption) {
+  return qobject_cast<QLabel*>(widget) ? caption : WithoutMnemonics(caption);
+}
+
+void FitCaption(QWidget* widget, const QString& caption) {
+  const QString text = ShownText(widget, caption);
+  QFont font = widget->parentWidget() ? widget->parentWidget()->font() : widget->font();
+  const int room = CaptionRoom(widget);
+  const int size = FitFontSize(kFontPixels, kSmallestFontPixels, room, [&](int pixels) {
+    QFont f = font;
+    f.setPixelSize(pixels);
+    return QFontMetrics(f).horizontalAdvance(text);
+  });
+  font.setPixelSize(size);
+  if (widget->font() != font) widget->setFont(font);
 }
 
 // Shows the graph's persistent image, which is kept at the resolution of the
@@ -99,7 +152,6 @@ MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildControls() {
-  std::vector<std::pair<int, QWidget*>> focusOrder;
   std::vector<std::pair<Control*, QWidget*>> built;
   for (Control* control : form_->Controls()) {
     QWidget* widget = Build(*control);
@@ -108,26 +160,42 @@ void MainWindow::BuildControls() {
     widget->setGeometry(Px(r.left), Px(r.top), Px(r.width), Px(r.height));
     widget->setObjectName(control->Name());
     widgets_.insert(control->Name(), widget);
-    if (control->Layout().tabIndex >= 0) {
-      focusOrder.emplace_back(control->Layout().tabIndex, widget);
-    } else {
-      widget->setFocusPolicy(Qt::NoFocus);
-    }
+    widget->setFocusPolicy(Qt::NoFocus);
     built.emplace_back(control, widget);
   }
   // Qt leaves disabled widgets out of a new tab order, so order them before
   // the model's initial state (a disabled "Run Fix") reaches them.
-  std::sort(focusOrder.begin(), focusOrder.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::size_t i = 1; i < focusOrder.size(); ++i)
-    QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
+  QWidget* previous = nullptr;
+  for (Control* control : FocusOrder(*form_)) {
+    QWidget* widget = WidgetOf(control->Name());
+    if (widget == nullptr) continue;
+    widget->setFocusPolicy(control->Kind() == ControlKind::kPictureBox ? Qt::TabFocus
+                                                                       : Qt::StrongFocus);
+    if (previous) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+  // A label names the box whose accessible name is its caption; as the box's
+  // buddy, a screen reader finds it through the label relation too (Qt on
+  // Linux reads a drop-down list's name from that relation, not the name).
   for (auto [control, widget] : built) {
-    for (Property p : {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue,
-                       Property::kMax, Property::kFillColour, Property::kForeColour,
-                       Property::kItems, Property::kListIndex})
-      Mirror(*control, widget, p);
+    if (control->Kind() != ControlKind::kLabel) continue;
+    const std::string& caption = static_cast<Label*>(control)->Caption();
+    for (auto [other, box] : built)
+      if ((other->Kind() == ControlKind::kTextBox || other->Kind() == ControlKind::kComboBox) &&
+          AccessibleNameOf(*form_, *other) == caption)
+        static_cast<QLabel*>(widget)->setBuddy(box);
+  }
+  for (auto [control, widget] : built) {
+    for (Property p : MirroredProperties()) Mirror(*control, widget, p);
+    Describe(*control, widget);
     control->SetObserver([this, widget](Control& c, Property p) { Mirror(c, widget, p); });
   }
+}
+
+void MainWindow::Describe(const Control& control, QWidget* widget) {
+  widget->setAccessibleName(QString::fromStdString(AccessibleNameOf(*form_, control)));
+  widget->setAccessibleDescription(
+      QString::fromStdString(AccessibleDescriptionOf(*form_, control)));
 }
 
 QWidget* MainWindow::Build(Control& control) {
@@ -142,16 +210,19 @@ QWidget* MainWindow::Build(Control& control) {
     }
     case ControlKind::kTextBox: {
       auto& box = static_cast<TextBox&>(control);
-      if (&box == &f.txtOut) {
+      if (IsReadOnlyLog(f, box)) {
         // The log is the program's record: shown, scrolled to its newest
-        // line, but not edited by hand.
+        // line, but not edited by hand, so it keeps no undo history either.
         auto* edit = new QPlainTextEdit(this);
         edit->setReadOnly(true);
+        edit->setUndoRedoEnabled(false);
+        edit->setTabChangesFocus(true);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         edit->setStyleSheet("QPlainTextEdit { background: white; }");
         return edit;
       }
       auto* edit = new QLineEdit(this);
+      if (&box == &f.txtIP) edit->setPlaceholderText(QString::fromUtf8(kDestinationCue));
       connect(edit, &QLineEdit::textEdited, this,
               [&box](const QString& text) { box.SetText(text.toStdString()); });
       return edit;
@@ -221,15 +292,19 @@ void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
         QString text = QString::fromStdString(static_cast<TextBox&>(control).Text());
         if (edit->text() != text) edit->setText(text);
       } else if (auto* log = qobject_cast<QPlainTextEdit*>(widget)) {
-        // The model's lines end with CR LF; the widget shows LF alone.
-        QString text = QString::fromStdString(static_cast<TextBox&>(control).Text());
-        text.remove(QLatin1Char('\r'));
-        log->setPlainText(text);
-        log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
-      } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(QString::fromStdString(static_cast<CaptionControl&>(control).Caption()));
+        ShowLog(log, static_cast<TextBox&>(control).Text());
+      } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        const QString caption =
+            QString::fromStdString(static_cast<CaptionControl&>(control).Caption());
+        button->setText(caption);
+        FitCaption(button, caption);
       } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(QString::fromStdString(static_cast<CaptionControl&>(control).Caption()));
+        const QString caption =
+            QString::fromStdString(static_cast<CaptionControl&>(control).Caption());
+        label->setText(caption);
+        FitCaption(label, caption);
+        // The graph's description reads the rate captions.
+        if (QWidget* graph = WidgetOf("picGraph")) Describe(form_->picGraph, graph);
       }
       break;
     case Property::kValue:
@@ -250,15 +325,14 @@ void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
         QPalette pal = widget->palette();
         pal.setColor(QPalette::Window, ToQColor(static_cast<Shape&>(control).FillColour()));
         widget->setPalette(pal);
+        // A lamp's colour is its state; the words say it to a screen reader.
+        Describe(control, widget);
       }
       break;
     case Property::kForeColour:
       if (control.Kind() == ControlKind::kLabel) {
-        Colour c = static_cast<Label&>(control).ForeColour();
         QPalette pal = widget->palette();
-        pal.setColor(QPalette::WindowText,
-                     (c & 0x80000000u) ? QApplication::palette().color(QPalette::WindowText)
-                                       : ToQColor(c));
+        pal.setColor(QPalette::WindowText, ToQColor(static_cast<Label&>(control).ForeColour()));
         widget->setPalette(pal);
       }
       break;
@@ -290,12 +364,12 @@ void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
 void MainWindow::BuildMenu() {
   Form1& f = *form_;
   trayMenu_.setTitle(QString::fromUtf8(f.mnSysTray.Caption().c_str()));
-  for (MenuItem* item : f.MenuItems()) {
-    if (item == &f.mnSysTray) continue;
-    if (item->Caption() == "-") {
+  for (const TrayMenuEntry& entry : TrayMenuEntries(f)) {
+    if (entry.separator) {
       trayMenu_.addSeparator();
       continue;
     }
+    MenuItem* item = entry.item;
     QAction* action = trayMenu_.addAction(QString::fromStdString(item->Caption()));
     action->setObjectName(item->Name());
     Form1::Handler handler = f.EventHandlerOf(*item);
@@ -305,6 +379,42 @@ void MainWindow::BuildMenu() {
         action->setText(QString::fromStdString(static_cast<MenuItem&>(c).Caption()));
     });
   }
+}
+
+void MainWindow::ShowLog(QPlainTextEdit* log, const std::string& text) {
+  // The model drops whole lines at the top and appends at the bottom; doing
+  // just that keeps the box from laying the whole text out again per line.
+  const LogEdit edit = DiffLog(shownLog_, text);
+  auto shown = [](std::string_view part) {
+    QString s = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
+    s.remove(QLatin1Char('\r'));
+    return s;
+  };
+  // A paragraph separator inside a message would be a block of its own and
+  // throw the line count off; such a text is set whole.
+  constexpr std::string_view kParagraphSeparator = "\xE2\x80\xA9";
+  QScrollBar* bar = log->verticalScrollBar();
+  if (edit.replaceAll || edit.appended.find(kParagraphSeparator) != std::string_view::npos ||
+      shownLog_.find(kParagraphSeparator) != std::string::npos) {
+    log->setPlainText(shown(text));
+  } else {
+    // Two edits, not one edit block: a block reports one change from its
+    // first to its last position, and the layout would redo all between.
+    QTextCursor cursor(log->document());
+    const auto dropped = std::count(edit.dropped.begin(), edit.dropped.end(), '\n');
+    if (dropped > 0) {
+      cursor.movePosition(QTextCursor::Start);
+      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                          static_cast<int>(dropped));
+      cursor.removeSelectedText();
+    }
+    if (!edit.appended.empty()) {
+      cursor.movePosition(QTextCursor::End);
+      cursor.insertText(shown(edit.appended));
+    }
+  }
+  shownLog_ = text;
+  bar->setValue(bar->maximum());
 }
 
 void MainWindow::BindWindow() {

@@ -2,9 +2,11 @@
 // The Qt face: one widget per row of the control table, mirroring Form1.
 #include <QHash>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <string>
 
 #include "platform/posix/clock.h"
 #include "platform/posix/files.h"
@@ -69,6 +71,8 @@ class MainWindow : public QWidget, public Toolkit {
   void BindWindow();
   QWidget* Build(Control& control);
   void Mirror(Control& control, QWidget* widget, Property property);
+  void Describe(const Control& control, QWidget* widget);
+  void ShowLog(QPlainTextEdit* log, const std::string& text);
 
   ImageCanvas canvas_;
   QtTray tray_;
@@ -76,6 +80,8 @@ class MainWindow : public QWidget, public Toolkit {
   QHash<QString, QWidget*> widgets_;
   QHash<QString, QTimer*> timers_;
   QMenu trayMenu_;
+  // The log text as last applied to the box, CR LF and all.
+  std::string shownLog_;
 };
 
 }  // namespace quorrel::qt
