@@ -375,11 +375,9 @@ TEST(Win32ClockTest, SeparatorsAreTheLocalesOnlyWhereTheyAreSeparators) {
     const char* expected;
   };
   const Case cases[] = {
-      {LOCALE_SDATE, L".", "."},        {LOCALE_SDATE, L"-", "-"},
-      {LOCALE_SDATE, L"年", "/"},   {LOCALE_SDATE, L"d", "/"},
-      {LOCALE_SDATE, L"//", "/"},       {LOCALE_STIME, L".", "."},
-      {LOCALE_STIME, L"時", ":"},   {LOCALE_STIME, L"h", ":"},
-      {LOCALE_STIME, L"7", ":"},
+      {LOCALE_SDATE, L".", "."},  {LOCALE_SDATE, L"-", "-"},  {LOCALE_SDATE, L"年", "/"},
+      {LOCALE_SDATE, L"d", "/"},  {LOCALE_SDATE, L"//", "/"}, {LOCALE_STIME, L".", "."},
+      {LOCALE_STIME, L"時", ":"}, {LOCALE_STIME, L"h", ":"},  {LOCALE_STIME, L"7", ":"},
   };
   for (const Case& c : cases) {
     LocaleValueOverride override(c.type, c.value);

@@ -304,8 +304,8 @@ TEST_F(FaceTest, LogBoxHoldsExactlyTheModelsTextThroughLinesAndTrims) {
   // Lines of every length, with characters of two and four UTF-8 bytes and
   // one beyond the BMP (two UTF-16 units), so the box's unit positions and
   // the model's bytes part ways; a line longer than the bound empties the box.
-  const std::string pieces[] = {"Ping 127.0.0.1 passed : DS 1 KB - 0 KB, US 0 KB - 0 KB",
-                                "Größe", "Monitoring started", "€ 5", "\xF0\x9D\x84\x9E clef"};
+  const std::string pieces[] = {"Ping 127.0.0.1 passed : DS 1 KB - 0 KB, US 0 KB - 0 KB", "Größe",
+                                "Monitoring started", "€ 5", "\xF0\x9D\x84\x9E clef"};
   int lines = 0;
   std::size_t longest = 0;
   for (int i = 0; i < 400; ++i) {
@@ -406,9 +406,9 @@ int MixedPixels(const IconPixels& icon, const Picture& picture) {
 
 TEST_F(FaceTest, WindowAndTrayIconsAreMadeSmoothlyAtTheSizesAskedFor) {
   const UINT dpi = window_->Dpi();
-  const int small = SystemMetricForDpi(SM_CXSMICON, dpi);
-  const int big = SystemMetricForDpi(SM_CXICON, dpi);
-  EXPECT_EQ(small, ::MulDiv(16, static_cast<int>(dpi), 96));
+  const int smallSize = SystemMetricForDpi(SM_CXSMICON, dpi);
+  const int bigSize = SystemMetricForDpi(SM_CXICON, dpi);
+  EXPECT_EQ(smallSize, ::MulDiv(16, static_cast<int>(dpi), 96));
   struct Asked {
     const char* what;
     HICON icon;
@@ -417,12 +417,14 @@ TEST_F(FaceTest, WindowAndTrayIconsAreMadeSmoothlyAtTheSizesAskedFor) {
   for (const char* key : {"grey", "green", "red"}) {
     Form().window.SetIconKey(key);
     const Asked asked[] = {
-        {"title bar", reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON,
-                                                             ICON_SMALL, 0)), small},
-        {"task bar", reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON,
-                                                            ICON_BIG, 0)), big},
+        {"title bar",
+         reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON, ICON_SMALL, 0)),
+         smallSize},
+        {"task bar",
+         reinterpret_cast<HICON>(::SendMessageW(window_->Handle(), WM_GETICON, ICON_BIG, 0)),
+         bigSize},
         {"tray", reinterpret_cast<HICON>(static_cast<std::uintptr_t>(window_->WindowIconHandle())),
-         small}};
+         smallSize}};
     for (const Asked& a : asked) {
       SCOPED_TRACE(std::string(key) + " " + a.what);
       ASSERT_NE(a.icon, nullptr);

@@ -503,7 +503,8 @@ void MainWindow::FitCaption(Binding& b) {
     FontHandle font = size == preferred ? nullptr : fontAt(size);
     SelectGuard select(screen.Get(), font ? font.get() : font_.get());
     int widest = 0;
-    for (const std::wstring& text : texts) widest = std::max(widest, DrawnWidth(screen.Get(), text));
+    for (const std::wstring& text : texts)
+      widest = std::max(widest, DrawnWidth(screen.Get(), text));
     return widest;
   };
   const int size = FitFontSize(preferred, minimum, room, widthAt);
@@ -523,8 +524,8 @@ std::vector<std::wstring> MainWindow::CaptionsToFit(const Control& control) cons
     // These change every second; they are fitted once, for the fastest rate
     // in either grouping and in the user's, so the font does not jump about.
     std::vector<std::wstring> texts;
-    for (const std::string& separator : {std::string(","), std::string("."),
-                                         services_.clock.ThousandsSeparator()})
+    for (const std::string& separator :
+         {std::string(","), std::string("."), services_.clock.ThousandsSeparator()})
       texts.push_back(WideFromUtf8(std::string(control.Layout().caption) + " " +
                                    FormatKilobytes(kFastestRateBytes / 1024, separator)));
     return texts;
@@ -541,10 +542,11 @@ bool MainWindow::IsRateCaption(const Control& control) const {
 // picture made smoothly at that size rather than one scaled by the system.
 void MainWindow::ApplyIcons() {
   const std::string& key = form_->window.IconKey();
-  HICON big = icons_.Get(key, SystemMetricForDpi(SM_CXICON, dpi_));
-  HICON small = icons_.Get(key, SystemMetricForDpi(SM_CXSMICON, dpi_));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  // Not "small": the SDK's rpcndr.h defines that word away.
+  HICON bigIcon = icons_.Get(key, SystemMetricForDpi(SM_CXICON, dpi_));
+  HICON smallIcon = icons_.Get(key, SystemMetricForDpi(SM_CXSMICON, dpi_));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
 }
 
 void MainWindow::Layout() {
