@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorrel::LogText kept;
   kept.Assign(log);
   bool valid = IsValidUtf8(log);
-  for (std::size_t i = 0; i < messages.size() && i < 64; ++i) {
+  for (std::size_t i = 0; i < messages.size() && i < 24; ++i) {
     std::string message(messages[i]);
     std::string next = quorrel::AppendLogLine(log, stamp, message);
     CheckTrim(log + stamp + " - " + message + "\r\n", next);

@@ -115,6 +115,24 @@ std::u16string Body(const std::u16string& line) {
   return end == std::u16string::npos ? line : line.substr(0, end);
 }
 
+// What a line says: its text up to the first NUL, as a NUL ends every string
+// Windows' profile functions read.
+std::u16string Meaning(const std::u16string& line) {
+  std::u16string body = Body(line);
+  return body.substr(0, body.find(u'\0'));
+}
+
+// The lines of a diff, escaped, for the report of a broken invariant.
+void Show(const char* what, const std::vector<std::u16string>& lines) {
+  std::fprintf(stderr, "%s (%zu):\n", what, lines.size());
+  for (const std::u16string& line : lines) {
+    std::fprintf(stderr, "  \"");
+    for (char16_t c : line)
+      std::fprintf(stderr, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x{%X}", c);
+    std::fprintf(stderr, "\"\n");
+  }
+}
+
 std::u16string Trim(const std::u16string& s) {
   std::size_t first = s.find_first_not_of(u" \t");
   if (first == std::u16string::npos) return {};
@@ -129,16 +147,16 @@ bool SameName(const std::u16string& a, const std::u16string& b) {
                     [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
 }
 
-bool IsHeader(const std::u16string& line) { return Trim(Body(line)).starts_with(u'['); }
+bool IsHeader(const std::u16string& line) { return Trim(Meaning(line)).starts_with(u'['); }
 
 std::u16string HeaderName(const std::u16string& line) {
-  std::u16string t = Trim(Body(line)).substr(1);
+  std::u16string t = Trim(Meaning(line)).substr(1);
   return Trim(t.substr(0, t.find(u']')));
 }
 
 // A line that names `key` as a key (`key = value`, blanks around the name).
 bool IsKeyLine(const std::u16string& line, const std::u16string& key) {
-  std::u16string t = Trim(Body(line));
+  std::u16string t = Trim(Meaning(line));
   std::size_t eq = t.find(u'=');
   return !t.empty() && t[0] != u';' && t[0] != u'[' && eq != std::u16string::npos &&
          SameName(Trim(t.substr(0, eq)), key);
@@ -187,31 +205,39 @@ void CheckUnrelatedLinesKept(const std::u16string& before, const std::u16string&
       removed.pop_back();
     }
   }
+  auto check = [&](bool holds, const char* what) {
+    if (!holds) {
+      Show("removed", removed);
+      Show("inserted", inserted);
+    }
+    Check(holds, what);
+  };
   // Which section each removed line is in, by the file as it was.
-  std::u16string current;
   bool inTarget = false;
   for (std::size_t i = 0; i < p + removed.size(); ++i) {
     if (IsHeader(old[i])) inTarget = SameName(HeaderName(old[i]), section);
     if (i < p) continue;
     bool related = op == Op::kDeleteSection ? inTarget : inTarget && IsKeyLine(old[i], key);
-    Check(related, "the write changed or dropped a line it had no business with");
+    check(related, "the write changed or dropped a line it had no business with");
   }
   if (op == Op::kWrite) {
-    Check(removed.size() <= 1, "the write replaced more than one line");
-    Check(inserted.size() >= 1 && inserted.size() <= 3, "the write added an odd number of lines");
+    check(removed.size() <= 1, "the write replaced more than one line");
+    // Nothing changes when the key's line already says key=value.
+    check(inserted.size() <= 3 && (!inserted.empty() || removed.empty()),
+          "the write added an unexpected number of lines");
     for (const std::u16string& line : inserted) {
       bool keepsOwnEnd =
           removed.size() == 1 && Body(line) != line &&
           line.substr(Body(line).size()) == removed[0].substr(Body(removed[0]).size());
       bool lastWithoutEnd = removed.size() == 1 && Body(removed[0]) == removed[0] &&
                             Body(line) == line && p + 1 == old.size();
-      Check(line.ends_with(u"\r\n") || keepsOwnEnd || lastWithoutEnd,
+      check(line.ends_with(u"\r\n") || keepsOwnEnd || lastWithoutEnd,
             "a new line does not end in CR LF");
     }
   } else {
-    Check(inserted.empty(), "a deletion added lines");
+    check(inserted.empty(), "a deletion added lines");
     if (op == Op::kDeleteKey)
-      Check(removed.size() <= 1, "a key deletion removed more than one line");
+      check(removed.size() <= 1, "a key deletion removed more than one line");
   }
 }
 
