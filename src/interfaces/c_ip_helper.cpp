@@ -104,7 +104,7 @@ void CIpHelper::RefreshInterfaces() {
   std::uint32_t size = 0;
   if (api_.GetIfTable(nullptr, size, false) == kErrorNotSupported) return;
   const std::size_t allocated = size;
-  std::unique_ptr<std::byte[]> table;
+  std::shared_ptr<std::byte[]> table;
   try {
     table = std::make_unique_for_overwrite<std::byte[]>(allocated);
   } catch (const std::bad_alloc&) {
@@ -117,11 +117,15 @@ void CIpHelper::RefreshInterfaces() {
   const std::size_t rows = std::min<std::size_t>(U32(table.get()), fit);
   for (std::size_t i = 0; i < rows; ++i) {
     const std::byte* row = table.get() + kIfTableHeaderSize + i * kIfRowSize;
-    std::shared_ptr<CInterface> entry = InterfaceFromRow(row, codePage_);
     bytesReceived_ += U32(row + ifrow::kInOctets);
     bytesSent_ += U32(row + ifrow::kOutOctets);
-    interfaces_->Add(entry);
   }
+  // The entries are made from this snapshot's own copy of the table, kept by
+  // the collection for as long as it lives.
+  CodePage& codePage = codePage_;
+  interfaces_->AddDeferred(rows, [table, &codePage](std::size_t i) {
+    return InterfaceFromRow(table.get() + kIfTableHeaderSize + i * kIfRowSize, codePage);
+  });
 }
 
 }  // namespace quorrel

@@ -7,6 +7,8 @@
 #include "fakes/fakes.h"
 #include "fakes/if_rows.h"
 #include "interfaces/c_ip_helper.h"
+#include "window/bandwidth.h"
+#include "window/layout.h"
 
 namespace quorrel {
 namespace {
@@ -124,6 +126,33 @@ TEST(CInterfacesTest, RemoveMovesLaterEntriesUpAndEnumerationFollowsPositions) {
   CInterfaces empty;
   EXPECT_EQ(empty.Count(), 0);
   EXPECT_EQ(empty.begin(), empty.end());
+}
+
+TEST(CInterfacesTest, DeferredEntriesAreMadeOnceWhenFirstReached) {
+  CInterfaces list;
+  auto first = Entry(1);
+  list.Add(first);
+  std::vector<std::size_t> made;
+  list.AddDeferred(3, [&made](std::size_t row) {
+    made.push_back(row);
+    return Entry(static_cast<std::int32_t>(100 + row));
+  });
+  ASSERT_EQ(list.Count(), 4);
+  EXPECT_TRUE(made.empty());
+  EXPECT_EQ(list.Item(3)->InterfaceIndex(), 101);
+  EXPECT_EQ(list.Item(3), list.Item(3));  // the same entry every time
+  EXPECT_EQ(made, std::vector<std::size_t>{1});
+  // Positions move up on a removal; each entry keeps its own row.
+  list.Remove(2);
+  EXPECT_EQ(list.Item(2)->InterfaceIndex(), 101);
+  EXPECT_EQ(list.Item(3)->InterfaceIndex(), 102);
+  auto late = Entry(9);
+  list.Add(late);
+  std::vector<std::int32_t> seen;
+  for (const auto& entry : list) seen.push_back(entry->InterfaceIndex());
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 101, 102, 9}));
+  EXPECT_EQ(made, (std::vector<std::size_t>{1, 2}));  // row 0 was removed unmade
+  EXPECT_THROW(list.AddDeferred(1, [](std::size_t) { return Entry(0); }), std::logic_error);
 }
 
 TEST(CInterfacesTest, AnEntryOutlivesItsCollection) {
@@ -305,6 +334,47 @@ TEST_F(CIpHelperTest, OneEntryPerRowInTableOrder) {
   EXPECT_EQ(list->Item(2)->InterfaceIndex(), 2);
   EXPECT_EQ(list->Item(3)->InterfaceDescription(), "c");
   EXPECT_EQ(table.calls, 2);  // the size query, then the fill
+}
+
+// Counts the rows made into entries: each converts its description once.
+class CountingCodePage : public IdentityCodePage {
+ public:
+  int conversions = 0;
+  std::string FromAnsi(const std::string& s) override {
+    ++conversions;
+    return s;
+  }
+};
+
+TEST(CIpHelperCostTest, ASnapshotReadForOneEntryMakesOneEntry) {
+  FakeIfTable table;
+  CountingCodePage codePage;
+  CIpHelper helper{table, codePage};
+  std::vector<IfRow> rows;
+  for (int i = 1; i <= 200; ++i) rows.push_back(Adapter("veth" + std::to_string(i), i, i * 10));
+  table.rows = Images(rows);
+  auto snapshot = helper.Interfaces();
+  EXPECT_EQ(snapshot->Count(), 200);
+  EXPECT_EQ(codePage.conversions, 0);
+  EXPECT_EQ(helper.BytesReceived(), 10.0 * 200 * 201 / 2);  // the totals cover every row at once
+  EXPECT_EQ(snapshot->Item(150)->InterfaceDescription(), "veth150");
+  EXPECT_EQ(snapshot->Item(150)->OctetsReceived(), 1500);
+  EXPECT_EQ(codePage.conversions, 1);
+  // The snapshot keeps its own rows: a later table does not reach it.
+  table.rows = Images({Adapter("other", 1)});
+  EXPECT_EQ(snapshot->Item(7)->InterfaceDescription(), "veth7");
+  // The adapter list at load: n + 1 snapshots, n entries made in all.
+  codePage.conversions = 0;
+  table.rows = Images(rows);
+  ComboBox list(LayoutOf("cboConnections"));
+  int appends = 0;
+  list.SetObserver([&appends](Control&, Property p) { appends += p == Property::kItemAdded; });
+  fakes::FakeClock clock;
+  BandwidthSampler sampler(clock, codePage);
+  sampler.Setup(table, list);
+  EXPECT_EQ(list.Items().size(), 200u);
+  EXPECT_EQ(appends, 200);
+  EXPECT_EQ(codePage.conversions, 200);
 }
 
 TEST_F(CIpHelperTest, TwoReadsGiveIndependentCollections) {
