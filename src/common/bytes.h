@@ -21,12 +21,14 @@ constexpr std::uint16_t ReadLe16(const Byte* p) {
 
 template <ByteLike Byte>
 constexpr std::uint32_t ReadLe32(const Byte* p) {
-  return static_cast<std::uint32_t>(ReadLe16(p)) | static_cast<std::uint32_t>(ReadLe16(p + 2)) << 16;
+  return static_cast<std::uint32_t>(ReadLe16(p)) | static_cast<std::uint32_t>(ReadLe16(p + 2))
+                                                       << 16;
 }
 
 template <ByteLike Byte>
 constexpr std::uint64_t ReadLe64(const Byte* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32;
+  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4))
+                                                       << 32;
 }
 
 template <ByteLike Byte>
@@ -55,7 +57,8 @@ constexpr std::uint16_t ReadBe16(const Byte* p) {
 
 template <ByteLike Byte>
 constexpr std::uint32_t ReadBe32(const Byte* p) {
-  return static_cast<std::uint32_t>(ReadBe16(p)) << 16 | static_cast<std::uint32_t>(ReadBe16(p + 2));
+  return static_cast<std::uint32_t>(ReadBe16(p)) << 16 |
+         static_cast<std::uint32_t>(ReadBe16(p + 2));
 }
 
 template <ByteLike Byte>
@@ -72,18 +75,16 @@ constexpr void WriteBe32(Byte* p, std::uint32_t v) {
 
 // Bounds-checked forms for parsers that walk a received buffer: the value at
 // `offset`, or `fallback` when the buffer ends before the value does.
-#define QUORREL_READ_AT(Name, Width, Type)                                                  \
-  constexpr Type Name##At(std::span<const std::byte> bytes, std::size_t offset,             \
-                          Type fallback = 0) {                                              \
-    return offset <= bytes.size() && bytes.size() - offset >= Width                         \
-               ? Name(bytes.data() + offset)                                                \
-               : fallback;                                                                  \
-  }                                                                                         \
-  constexpr Type Name##At(std::span<const std::uint8_t> bytes, std::size_t offset,          \
-                          Type fallback = 0) {                                              \
-    return offset <= bytes.size() && bytes.size() - offset >= Width                         \
-               ? Name(bytes.data() + offset)                                                \
-               : fallback;                                                                  \
+#define QUORREL_READ_AT(Name, Width, Type)                                                        \
+  constexpr Type Name##At(std::span<const std::byte> bytes, std::size_t offset,                   \
+                          Type fallback = 0) {                                                    \
+    return offset <= bytes.size() && bytes.size() - offset >= Width ? Name(bytes.data() + offset) \
+                                                                    : fallback;                   \
+  }                                                                                               \
+  constexpr Type Name##At(std::span<const std::uint8_t> bytes, std::size_t offset,                \
+                          Type fallback = 0) {                                                    \
+    return offset <= bytes.size() && bytes.size() - offset >= Width ? Name(bytes.data() + offset) \
+                                                                    : fallback;                   \
   }
 QUORREL_READ_AT(ReadLe16, 2, std::uint16_t)
 QUORREL_READ_AT(ReadLe32, 4, std::uint32_t)

@@ -34,8 +34,10 @@ char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' +
 
 int DigitValue(char c, int radix) {
   int v = -1;
-  if (c >= '0' && c <= '9') v = c - '0';
-  else if (Upper(c) >= 'A' && Upper(c) <= 'F') v = Upper(c) - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    v = c - '0';
+  else if (Upper(c) >= 'A' && Upper(c) <= 'F')
+    v = Upper(c) - 'A' + 10;
   return v < radix ? v : -1;
 }
 
@@ -134,8 +136,7 @@ double Val(std::string_view text) {
   double value = 0;
   const auto [end, error] =
       std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), value);
-  if (error == std::errc::result_out_of_range)
-    return leadExponent + exponent > 0 ? infinity : zero;
+  if (error == std::errc::result_out_of_range) return leadExponent + exponent > 0 ? infinity : zero;
   if (error != std::errc()) return zero;
   return negative ? -value : value;
 }

@@ -7,7 +7,9 @@ bool IsContinuation(std::string_view s, std::size_t i) {
   return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
 }
 
-unsigned Bits(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]) & 0x3Fu; }
+unsigned Bits(std::string_view s, std::size_t i) {
+  return static_cast<unsigned char>(s[i]) & 0x3Fu;
+}
 
 }  // namespace
 

@@ -91,8 +91,8 @@ void ModGraph::DrawGraph(std::span<const float> samples, Canvas& area, bool mark
     if (markers)
       DrawSeriesMarker(area, newest, series);
     else if (i < graphLabels.size()) {
-      previous = DrawSeriesLabel(area, newest, series, graphLabels[i],
-                                 hasPrevious ? &previous : nullptr);
+      previous =
+          DrawSeriesLabel(area, newest, series, graphLabels[i], hasPrevious ? &previous : nullptr);
       hasPrevious = true;
     }
   }

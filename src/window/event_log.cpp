@@ -46,7 +46,8 @@ void LogText::Assign(std::string text) {
 }
 
 void LogText::Append(std::string_view stamp, std::string_view message) {
-  for (std::string_view part : {stamp, std::string_view(" - "), message, std::string_view("\r\n")}) {
+  for (std::string_view part :
+       {stamp, std::string_view(" - "), message, std::string_view("\r\n")}) {
     for (std::size_t i = 0; i < part.size();) {
       const DecodedCodePoint d = DecodeUtf8(part, i);
       if (d.value == kReplacementCharacter && d.length == 1)

@@ -5,9 +5,9 @@
 namespace quorrel {
 namespace {
 
-constexpr Property kMirrored[] = {Property::kText,  Property::kEnabled,    Property::kVisible,
-                                  Property::kValue, Property::kMax,        Property::kFillColour,
-                                  Property::kForeColour, Property::kItems, Property::kListIndex};
+constexpr Property kMirrored[] = {Property::kText,       Property::kEnabled, Property::kVisible,
+                                  Property::kValue,      Property::kMax,     Property::kFillColour,
+                                  Property::kForeColour, Property::kItems,   Property::kListIndex};
 
 constexpr char kSeparatorCaption[] = "-";
 
@@ -118,8 +118,7 @@ LogEdit DiffLog(std::string_view shown, std::string_view next) {
   for (std::size_t keepFrom = 0;;) {
     const std::string_view kept = shown.substr(keepFrom);
     if (kept.empty()) break;  // nothing in common: a new text as a whole
-    if (next.starts_with(kept))
-      return {false, shown.substr(0, keepFrom), next.substr(kept.size())};
+    if (next.starts_with(kept)) return {false, shown.substr(0, keepFrom), next.substr(kept.size())};
     const std::size_t lineEnd = shown.find("\r\n", keepFrom);
     if (lineEnd == std::string_view::npos) break;
     keepFrom = lineEnd + 2;

@@ -9,8 +9,11 @@
 namespace quorrel {
 namespace {
 
-const ControlLayout kFormSpec{"Form1", ControlKind::kLabel, kWindowCaption,
-                            {0, 0, kClientWidthTwips, kClientHeightTwips}, -1};
+const ControlLayout kFormSpec{"Form1",
+                              ControlKind::kLabel,
+                              kWindowCaption,
+                              {0, 0, kClientWidthTwips, kClientHeightTwips},
+                              -1};
 
 constexpr char kMsgStarted[] = "Monitoring started";
 constexpr char kMsgStopped[] = "Monitoring stopped";
@@ -87,11 +90,11 @@ Form1::Form1(const Services& services)
 #undef QUORREL_CONTROL
 
 std::vector<Control*> Form1::Controls() {
-  return {&cmdRunFix, &txtFix,      &chkSaveLog, &chkMarkers, &picGraph,       &tmrBandwidth,
-          &cboConnections, &pbTime, &imglstIcons, &cmdSysTray, &chkChanges,   &txtIP,
-          &tmrPing,   &cmdToggle,   &txtOut,     &txtInterval, &Label6,        &lblUS,
-          &lblDS,     &Label5,      &Label4,     &Label3,     &shpResult,      &shpPing,
-          &Label2,    &Label1};
+  return {&cmdRunFix,      &txtFix,    &chkSaveLog,  &chkMarkers,  &picGraph,   &tmrBandwidth,
+          &cboConnections, &pbTime,    &imglstIcons, &cmdSysTray,  &chkChanges, &txtIP,
+          &tmrPing,        &cmdToggle, &txtOut,      &txtInterval, &Label6,     &lblUS,
+          &lblDS,          &Label5,    &Label4,      &Label3,      &shpResult,  &shpPing,
+          &Label2,         &Label1};
 }
 
 std::vector<MenuItem*> Form1::MenuItems() {

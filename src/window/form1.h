@@ -115,9 +115,9 @@ class Form1 {
 
   // Window fields.
   std::string appFolder;
-  std::string settingsPath;       // where the settings are saved
-  std::string settingsLoadPath;   // where they were read: settingsPath, or the
-                                  // program's own file while the per-user one is new
+  std::string settingsPath;      // where the settings are saved
+  std::string settingsLoadPath;  // where they were read: settingsPath, or the
+                                 // program's own file while the per-user one is new
   std::string logFilePath;
   std::int16_t pingInterval = 0;
   std::int16_t tickCount = 0;
@@ -169,7 +169,7 @@ class Form1 {
   bool pingInProgress_ = false;
   bool noTrayNoted_ = false;
   bool firstPingOfRun_ = false;
-  LogText log_;  // what txtOut holds, with its UTF-16 length
+  LogText log_;              // what txtOut holds, with its UTF-16 length
   std::string pendingNote_;  // told with the first line the log receives
 };
 

@@ -1,9 +1,10 @@
 // The on-screen log's format and bound, and the log file.
+#include "window/event_log.h"
+
 #include <gtest/gtest.h>
 
-#include "form_fixture.h"
 #include "common/utf8.h"
-#include "window/event_log.h"
+#include "form_fixture.h"
 
 namespace quorrel {
 namespace {
@@ -53,7 +54,8 @@ TEST(TrimLog, ACrStandingExactlyAtLMinus3000IsTheOneCut) {
   LogText model;
   model.Assign(log);
   model.Append(std::string(14, 's'), std::string(20, 'n'));  // 14 + 3 + 20 + 2 = 39
-  EXPECT_EQ(model.Text(), log.substr(30) + std::string(14, 's') + " - " + std::string(20, 'n') + "\r\n");
+  EXPECT_EQ(model.Text(),
+            log.substr(30) + std::string(14, 's') + " - " + std::string(20, 'n') + "\r\n");
   EXPECT_EQ(model.Units(), 2999u);
   // One character less and the CR at 29 stands after L - 3000 = 28: still that line.
   const std::string shorter = log + std::string(36, 'n') + "\r\n";
@@ -68,7 +70,8 @@ TEST(TrimLog, KeepsTextUpToTheLimitAndCountsCharactersNotBytes) {
   EXPECT_EQ(TrimLog(exact), exact);
   // 300 lines of 10 characters where each 'é' is two bytes: 3000 characters, kept.
   std::string accents;
-  for (int i = 0; i < 300; ++i) accents += "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\r\n";
+  for (int i = 0; i < 300; ++i)
+    accents += "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\r\n";
   EXPECT_EQ(TrimLog(accents), accents);
   // Ten more characters: the first CR at or after position 10 is the second
   // line's, so two lines go and 2990 characters remain.
@@ -84,7 +87,8 @@ TEST(TrimLog, AMessageLongerThanTheLimitEmptiesTheLog) {
 TEST(TrimLog, BoundHoldsOverManyLines) {
   std::string log;
   for (int i = 0; i < 500; ++i) {
-    log = AppendLogLine(log, "07/12/26 09:05:03", "Ping 10.0.0.1 passed : line " + std::to_string(i));
+    log =
+        AppendLogLine(log, "07/12/26 09:05:03", "Ping 10.0.0.1 passed : line " + std::to_string(i));
     ASSERT_LE(log.size(), kLogLimit);
     ASSERT_EQ(log.substr(0, 3), "07/");  // always starts with a whole line
   }
@@ -157,9 +161,9 @@ TEST_F(FormTest, SavingTheLogAppendsABlockWithAnEmptyLineAfterIt) {
   form->cmdToggle_Click();
   form->cmdToggle_Click();
   form->Form_QueryUnload();
-  EXPECT_EQ(fake.files.files[path],
-            first + "07/12/26 09:05:03 - Monitoring started\r\n"
-                    "07/12/26 09:05:03 - Monitoring stopped\r\n\r\n");
+  EXPECT_EQ(fake.files.files[path], first +
+                                        "07/12/26 09:05:03 - Monitoring started\r\n"
+                                        "07/12/26 09:05:03 - Monitoring stopped\r\n\r\n");
 }
 
 TEST_F(FormTest, ClosingWithSaveLogClearedOrGreyedWritesNoLogButAllSettings) {

@@ -25,8 +25,8 @@ std::vector<std::string> Names(const std::vector<Control*>& controls) {
 std::string Apply(std::string_view shown, std::string_view next, const LogEdit& edit) {
   if (edit.replaceAll) return std::string(next);
   EXPECT_EQ(edit.dropped.data(), shown.data()) << "dropped must be a view of the shown text";
-  EXPECT_TRUE(edit.appended.empty() || edit.appended.data() + edit.appended.size() ==
-                                           next.data() + next.size())
+  EXPECT_TRUE(edit.appended.empty() ||
+              edit.appended.data() + edit.appended.size() == next.data() + next.size())
       << "appended must be the end of the next text";
   std::string text(shown.substr(edit.dropped.size()));
   text += edit.appended;
@@ -56,9 +56,9 @@ TEST(MirroredProperties, CoverEveryStatePropertyOfAControlOnce) {
   const std::span<const Property> props = MirroredProperties();
   const std::set<Property> unique(props.begin(), props.end());
   EXPECT_EQ(unique.size(), props.size());
-  for (Property p : {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue,
-                     Property::kMax, Property::kFillColour, Property::kForeColour,
-                     Property::kItems, Property::kListIndex})
+  for (Property p :
+       {Property::kText, Property::kEnabled, Property::kVisible, Property::kValue, Property::kMax,
+        Property::kFillColour, Property::kForeColour, Property::kItems, Property::kListIndex})
     EXPECT_TRUE(unique.count(p)) << static_cast<int>(p);
   // An append is an event, not a state: a new widget takes the whole list.
   EXPECT_FALSE(unique.count(Property::kItemAdded));
@@ -73,8 +73,8 @@ TEST_F(FormTest, TrayMenuEntriesLeaveOutThePopupAndMarkSeparators) {
   ASSERT_EQ(entries.size(), 5u);
   std::vector<std::string> names;
   for (const auto& e : entries) names.push_back(e.item->Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"mnRestore", "mnSep1", "mnToggle", "mnSep2",
-                                              "mnClose"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"mnRestore", "mnSep1", "mnToggle", "mnSep2", "mnClose"}));
   for (const auto& e : entries) {
     EXPECT_EQ(e.separator, e.item == &f.mnSep1 || e.item == &f.mnSep2) << e.item->Name();
     // Every entry that is not a separator has a handler to call.
@@ -148,10 +148,11 @@ TEST(DiffLog, FollowsTheModelOverManyLinesAndTrims) {
   std::string shown;
   int partial = 0;
   for (int i = 0; i < 2000; ++i) {
-    std::string message = "Ping 10.0.0." + std::to_string(i % 256) + (i % 3 ? " passed" : " failed");
+    std::string message =
+        "Ping 10.0.0." + std::to_string(i % 256) + (i % 3 ? " passed" : " failed");
     message.append(random() % 90, static_cast<char>('a' + i % 26));
     if (i % 97 == 0) message += "\xE2\x82\xAC\xF0\x9F\x98\x80";  // multi-unit characters
-    if (i == 1500) message.assign(3100, 'x');                        // empties the log
+    if (i == 1500) message.assign(3100, 'x');                    // empties the log
     const std::string next = AppendLogLine(model, "08/12/26 07:" + std::to_string(i % 60), message);
     const LogEdit edit = DiffLog(shown, next);
     EXPECT_EQ(edit.replaceAll, i == 1500) << i;

@@ -49,7 +49,8 @@ TEST(ControlTable, RateCaptionsKeepTheirLeftEdgesAndFillTheirRow) {
   EXPECT_EQ(ds.left + ds.width, us.left);
   EXPECT_EQ(us.left + us.width, markers.left);
   // Room for the widest rate caption at 96 dpi in an average 6-pixel font.
-  EXPECT_GE(us.width / kTwipsPerPixelAt96Dpi, 6 * static_cast<int>(std::string("Upstream: 1,220,703 KB").size()));
+  EXPECT_GE(us.width / kTwipsPerPixelAt96Dpi,
+            6 * static_cast<int>(std::string("Upstream: 1,220,703 KB").size()));
 }
 
 TEST_F(FormTest, FirstRunWithoutSettingsStartsEmptyAndStopped) {
@@ -135,8 +136,11 @@ TEST_F(FormTest, AReadOnlyProgramFolderReadsTheSettingsBesideItUntilThePerUserFi
   fake.files.writable = false;
   fake.files.existing = {beside};
   auto& old = fake.profile.otherFiles[beside]["Options"];
-  old = {{"Fix path", "C:\\fix.bat"}, {"IP", "10.9.9.9"}, {"Interval", "7"},
-         {"Changes only", "1"}, {"Save log on exit", "1"}};
+  old = {{"Fix path", "C:\\fix.bat"},
+         {"IP", "10.9.9.9"},
+         {"Interval", "7"},
+         {"Changes only", "1"},
+         {"Save log on exit", "1"}};
   Form1& f = Load();
   EXPECT_EQ(f.txtIP.Text(), "10.9.9.9");
   EXPECT_EQ(f.txtFix.Text(), "C:\\fix.bat");

@@ -1,11 +1,12 @@
 // Lenient number reading, rounding and the grouped formats.
+#include "common/number.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cmath>
 #include <string>
 
-#include "common/number.h"
 #include "common/text.h"
 #include "window/form1.h"
 
@@ -182,7 +183,10 @@ TEST(Utf16Conversion, RoundTripsAndMendsBrokenInput) {
   std::u16string wide = Utf8ToUtf16(text);
   EXPECT_EQ(wide.size(), 8u);  // the smiley takes two code units
   EXPECT_EQ(Utf16ToUtf8(wide), text);
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a\xFF"
+                                    "b")),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(std::string("x\0y", 3))), std::string("x\0y", 3));
 }
 

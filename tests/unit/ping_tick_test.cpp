@@ -83,8 +83,7 @@ TEST_F(PingTickTest, APassShowsGreenAndLogsTheSummary) {
   EXPECT_EQ(f.trayTip, "Quorrel - Passed");
   EXPECT_FALSE(f.cmdRunFix.Enabled());
   EXPECT_EQ(f.lastGoodStats, "DS  - 0 KB, US  - 0 KB");
-  EXPECT_EQ(LogLines().back(),
-            "07/12/26 09:05:03 - Ping 10.1.2.3 passed : DS  - 0 KB, US  - 0 KB");
+  EXPECT_EQ(LogLines().back(), "07/12/26 09:05:03 - Ping 10.1.2.3 passed : DS  - 0 KB, US  - 0 KB");
   Tick();
   EXPECT_EQ(f.shpPing.FillColour(), kBlue);  // the activity lamp flips at every ping
   Tick();
@@ -101,10 +100,9 @@ TEST_F(PingTickTest, AFirstFailureLogsAnEmptyLastGoodLineAfterIt) {
   EXPECT_EQ(f.trayTip, "Quorrel - Failed");
   EXPECT_TRUE(f.cmdRunFix.Enabled());
   EXPECT_EQ(LogMessages(),
-            (std::vector<std::string>{"Monitoring started",
-                                      "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
-                                      "Last 'good' stats: ",
-                                      "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB"}));
+            (std::vector<std::string>{
+                "Monitoring started", "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
+                "Last 'good' stats: ", "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB"}));
 }
 
 TEST_F(PingTickTest, ChangesOnlyHoldsBackRepeatsButNotTheLampTheBarOrTheButton) {
@@ -192,13 +190,12 @@ TEST_F(PingTickTest, AMissingIcmpPermissionIsToldOnceARunAfterThePingsOwnLines) 
   Form1& f = Started("0");
   EXPECT_EQ(fake.icmp.blockedQueries, 0);  // nothing is asked before the first ping
   Tick(3);
-  EXPECT_EQ(LogMessages(), (std::vector<std::string>{
-                               "Monitoring started",
-                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
-                               "Last 'good' stats: ",
-                               "No ICMP method is permitted; allow it with the sysctl",
-                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
-                               "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB"}));
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{
+                "Monitoring started", "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
+                "Last 'good' stats: ", "No ICMP method is permitted; allow it with the sysctl",
+                "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB",
+                "Ping 10.1.2.3 failed : DS  - 0 KB, US  - 0 KB"}));
   EXPECT_EQ(f.pingState, 2);  // the lamps and the state stay as any failure sets them
   EXPECT_EQ(f.shpResult.FillColour(), kRed);
   // A new run tells it again, once.

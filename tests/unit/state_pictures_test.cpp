@@ -1,11 +1,11 @@
 // The three state pictures: same symbol, the documented colours, a clear mask.
+#include "window/state_pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <map>
-
-#include "window/state_pictures.h"
 
 namespace quorrel {
 namespace {
@@ -114,7 +114,8 @@ TEST(StateIconAt, TraySizesKeepARecognisableSymbolAndTransparency) {
     EXPECT_EQ(Alpha(icon.argb.back()), 0u) << size;
     EXPECT_EQ(Alpha(icon.argb[static_cast<std::size_t>(size - 2) * size + size / 2]), 0u) << size;
     // The disc is still solid green at its centre.
-    const std::uint32_t disc = icon.argb[static_cast<std::size_t>(36 * size / 64) * size + size / 2];
+    const std::uint32_t disc =
+        icon.argb[static_cast<std::size_t>(36 * size / 64) * size + size / 2];
     EXPECT_EQ(Alpha(disc), 255u) << size;
     EXPECT_GT(Green(disc), 150) << size;
     EXPECT_LT(Red(disc), 90) << size;

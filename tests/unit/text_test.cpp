@@ -1,11 +1,12 @@
 // Byte order, UTF-8 and the locale separator rule shared by every service.
+#include "common/text.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 
 #include "common/bytes.h"
-#include "common/text.h"
 #include "common/utf8.h"
 
 namespace quorrel {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -36,13 +36,14 @@ class FakeToolkit : public Toolkit {
   std::vector<std::string> events;  // "menu", "focus", "unload", "end"
   bool trayAvailable = true;
   std::uint32_t windowHandle = 0x1234;
-  double twipsPerPixel = 15.0;  // 96 dpi
+  double twipsPerPixel = 15.0;   // 96 dpi
   std::uint32_t iconHandle = 0;  // follows the icon when a form is attached
   std::function<std::uint32_t()> iconSource;
   std::function<void()> onUnload;
   std::function<void()> onMessageBox;  // runs while the box is "open"
 
-  int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override {
+  int MessageBox(const std::string& text, const std::string& caption,
+                 std::uint32_t style) override {
     messageBoxes.push_back({text, caption, style});
     if (onMessageBox) onMessageBox();
     return 1;
@@ -107,9 +108,9 @@ class IdentityCodePage : public CodePage {
 class FakeProfile : public ProfileApi {
  public:
   using Sections = std::map<std::string, std::map<std::string, std::string>>;
-  Sections sections;                       // every file not in `otherFiles`
+  Sections sections;                           // every file not in `otherFiles`
   std::map<std::string, Sections> otherFiles;  // by path
-  std::vector<std::string> writes;  // "key=value" in the order written
+  std::vector<std::string> writes;             // "key=value" in the order written
   std::vector<std::string> readPaths;
   std::vector<std::string> writePaths;
   bool failWrites = false;
@@ -234,7 +235,8 @@ class FakeIfTable : public IpHelperApi {
 
   std::uint32_t GetIfTable(std::byte* table, std::uint32_t& size, bool) override {
     ++calls;
-    std::uint32_t needed = static_cast<std::uint32_t>(kIfTableHeaderSize + rows.size() * kIfRowSize);
+    std::uint32_t needed =
+        static_cast<std::uint32_t>(kIfTableHeaderSize + rows.size() * kIfRowSize);
     if (table == nullptr || size < needed) {
       size = needed;
       return sizeAnswer;
