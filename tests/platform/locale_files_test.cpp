@@ -122,6 +122,12 @@ TEST(PosixFiles, ExecutableFolderAndWritability) {
   EXPECT_FALSE(fs.IsFolderWritable(dir.path + "/no-such-folder"));
   // A probe file must not be left behind.
   EXPECT_EQ(test::ListDir(dir.path).size(), 0u);
+
+  // Only a regular file counts as an existing Settings.ini.
+  EXPECT_FALSE(fs.IsExistingFile(dir.path + "/Settings.ini"));
+  ASSERT_TRUE(fs.AppendToFile(dir.path + "/Settings.ini", "[Options]\r\n"));
+  EXPECT_TRUE(fs.IsExistingFile(dir.path + "/Settings.ini"));
+  EXPECT_FALSE(fs.IsExistingFile(dir.path));
 }
 
 TEST(PosixFiles, FolderOfAnotherUserIsNotWritableToAnOrdinaryUser) {

@@ -126,6 +126,9 @@ TEST(Win32FileSystemTest, NoFolderIsNotWritable) {
   EXPECT_FALSE(files.IsFolderWritable(folder / "missing"));
   ASSERT_TRUE(files.AppendToFile(folder / "plain.txt", "x"));
   EXPECT_FALSE(files.IsFolderWritable(folder / "plain.txt"));
+  EXPECT_TRUE(files.IsExistingFile(folder / "plain.txt"));
+  EXPECT_FALSE(files.IsExistingFile(folder / "missing"));
+  EXPECT_FALSE(files.IsExistingFile(folder.Path()));
 }
 
 TEST(Win32FileSystemTest, UserDataFolderIsUnderAppData) {

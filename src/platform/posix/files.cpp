@@ -35,6 +35,11 @@ bool PosixFileSystem::IsFolderWritable(const std::string& folder) {
   return true;
 }
 
+bool PosixFileSystem::IsExistingFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string PosixFileSystem::UserDataFolder() {
   std::string base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {

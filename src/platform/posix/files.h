@@ -11,6 +11,7 @@ class PosixFileSystem : public FileSystem {
   // $XDG_CONFIG_HOME/quorrel, else ~/.config/quorrel; created when missing.
   std::string UserDataFolder() override;
   bool AppendToFile(const std::string& path, const std::string& bytes) override;
+  bool IsExistingFile(const std::string& path) override;
 };
 
 // The system code page of a Linux desktop is UTF-8; text coming back from a

@@ -63,6 +63,11 @@ bool Win32FileSystem::IsFolderWritable(const std::string& folder) {
   return false;
 }
 
+bool Win32FileSystem::IsExistingFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::string Win32FileSystem::UserDataFolder() {
   wchar_t appData[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr,

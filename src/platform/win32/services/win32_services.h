@@ -34,6 +34,7 @@ class Win32FileSystem : public FileSystem {
   // %APPDATA%\Quorrel, created when missing.
   std::string UserDataFolder() override;
   bool AppendToFile(const std::string& path, const std::string& bytes) override;
+  bool IsExistingFile(const std::string& path) override;
 };
 
 // UTF-8 <-> the system's ANSI code page (CP_ACP), through UTF-16.
