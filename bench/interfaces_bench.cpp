@@ -39,6 +39,7 @@
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/winsock.h"
 #include "platform/qt/canvas.h"
+#include "platform/qt/main_window.h"
 #include "window/form1.h"
 
 namespace quorrel {
@@ -262,17 +263,10 @@ void BM_FormLoad(benchmark::State& state) {
   for (auto _ : state) {
     fakes::FakeToolkit toolkit;
     fakes::FakeShell shell;
-    posix::LocaleClock clock;
-    posix::PosixFileSystem files;
-    posix::Utf8CodePage codePage;
-    posix::ProfileFile profile;
-    posix::PosixWinsock winsock;
-    posix::IcmpService icmp;
-    posix::NetlinkIfTable ifTable;
-    posix::ShellProcess process;
+    qt::LinuxServices s;
     qt::ImageCanvas canvas(509, 61);
-    Form1 form(Services{toolkit, clock, files, codePage, profile, winsock, icmp, ifTable, shell,
-                        process, canvas});
+    Form1 form(Services{toolkit, s.clock, s.files, s.codePage, s.profile, s.winsock, s.icmp,
+                        s.ifTable, shell, s.process, canvas});
     const auto t0 = Clock::now();
     form.Form_Load();
     const auto t1 = Clock::now();

@@ -494,10 +494,10 @@ void MainWindow::FitCaption(Binding& b) {
   const int minimum = std::max(1, preferred * kSmallestCaptionFontPercent / 100);
   WindowDc screen(nullptr);
   auto fontAt = [this](int size) {
-    LOGFONTW spec = fontSpec_;
-    spec.lfHeight = -size;
-    spec.lfWidth = 0;
-    return FontHandle(::CreateFontIndirectW(&spec));
+    LOGFONTW smaller = fontSpec_;
+    smaller.lfHeight = -size;
+    smaller.lfWidth = 0;
+    return FontHandle(::CreateFontIndirectW(&smaller));
   };
   auto widthAt = [&](int size) {
     FontHandle font = size == preferred ? nullptr : fontAt(size);
