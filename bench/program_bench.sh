@@ -70,8 +70,15 @@ launch_seconds() {
   start=$(now_ns)
   ip netns exec "$ns" "$program" >/dev/null 2>&1 &
   pid=$!
-  # Polled every 10 ms (xdotool's own --sync waits in half seconds).
-  until xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; do sleep 0.01; done
+  # Polled every 10 ms (xdotool's own --sync waits in half seconds), for at most 60 s.
+  until xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; do
+    if ! kill -0 "$pid" 2>/dev/null || (( $(now_ns) - start > 60000000000 )); then
+      kill -TERM "$pid" 2>/dev/null || true
+      echo "$program showed no window (exited or over 60 s)" >&2
+      exit 1
+    fi
+    sleep 0.01
+  done
   local end
   end=$(now_ns)
   kill -TERM "$pid"

@@ -52,6 +52,25 @@ class IpHelperApi {
   // than needed) only `size` is set and ERROR_INSUFFICIENT_BUFFER returned.
   // Returns NO_ERROR, ERROR_NOT_SUPPORTED, ...
   virtual std::uint32_t GetIfTable(std::byte* table, std::uint32_t& size, bool sort) = 0;
+
+  // Between these two calls the reads come back to back (the adapter list is
+  // filled from one read per entry): a service may answer them from one
+  // reading of the counters. Links that come, go or change are still seen at
+  // every read. Calls nest.
+  virtual void BeginReadBatch() {}
+  virtual void EndReadBatch() {}
+};
+
+// Holds a read batch open for as long as it lives.
+class IfTableReadBatch {
+ public:
+  explicit IfTableReadBatch(IpHelperApi& api) : api_(api) { api_.BeginReadBatch(); }
+  ~IfTableReadBatch() { api_.EndReadBatch(); }
+  IfTableReadBatch(const IfTableReadBatch&) = delete;
+  IfTableReadBatch& operator=(const IfTableReadBatch&) = delete;
+
+ private:
+  IpHelperApi& api_;
 };
 
 }  // namespace quorrel

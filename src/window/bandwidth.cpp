@@ -18,6 +18,7 @@ std::string BandwidthSampler::AverageText(const std::array<float, kHistorySlots>
 
 void BandwidthSampler::Setup(IpHelperApi& api, ComboBox& adapters) {
   ipHelper = std::make_shared<CIpHelper>(api, codePage_);
+  const IfTableReadBatch batch(api);
   const std::int32_t n = ipHelper->Interfaces()->Count();
   for (std::int32_t i = 1; i <= n; ++i) {
     try {

@@ -506,6 +506,75 @@ TEST_F(LinkCacheTest, SizeQueryAndFillShareOneSnapshotUnlessALinkChanges) {
   EXPECT_EQ(table.LinkDumps(), 1u);
 }
 
+// The loopback's received bytes, as one read of `api` gives them.
+std::uint32_t LoopbackBytes(IpHelperApi& api) {
+  for (const Row& row : Rows(api))
+    if (NameOf(row) == "lo") return ReadLe32(row.data() + ifrow::kInOctets);
+  ADD_FAILURE() << "no lo row";
+  return 0;
+}
+
+void SendOverLoopback() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  const sockaddr_in to = Address("127.0.0.1", 9);
+  const char data[100] = {};
+  EXPECT_EQ(::sendto(fd, data, sizeof data, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(sizeof data));
+  ::close(fd);
+}
+
+TEST_F(LinkCacheTest, ReadsInABatchShareOneCountersDumpButSeeEveryLinkChange) {
+  Rows(table);
+  const std::uint64_t before = table.StatsDumps();
+  std::uint32_t inBatch = 0;
+  {
+    const IfTableReadBatch batch(table);
+    inBatch = LoopbackBytes(table);
+    SendOverLoopback();
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(LoopbackBytes(table), inBatch);
+    EXPECT_EQ(table.StatsDumps(), before + 1);
+
+    test::ShOrThrow("ip link add qb0a type veth peer name qb0b");
+    EXPECT_EQ(Rows(table).size(), 3u);  // a link that came is there at the next read
+    EXPECT_EQ(Rows(table).size(), 3u);
+    EXPECT_EQ(table.StatsDumps(), before + 2);
+    {
+      const IfTableReadBatch nested(table);
+      Rows(table);
+    }
+    test::ShOrThrow("ip link set qb0a mtu 1300");
+    for (const Row& row : Rows(table)) {
+      if (NameOf(row) == "qb0a") {
+        EXPECT_EQ(ReadLe32(row.data() + ifrow::kMtu), 1300u);
+      }
+    }
+    EXPECT_EQ(table.StatsDumps(), before + 3);  // the nested batch ended nothing
+  }
+  // Past the batch every read counts afresh.
+  EXPECT_GT(LoopbackBytes(table), inBatch);
+  SendOverLoopback();
+  const std::uint32_t after = LoopbackBytes(table);
+  EXPECT_GT(LoopbackBytes(table), inBatch);
+  SendOverLoopback();
+  EXPECT_GT(LoopbackBytes(table), after);
+  EXPECT_EQ(table.StatsDumps(), before + 7);
+}
+
+TEST_F(LinkCacheTest, LoadingTheAdapterListTakesOneCountersDump) {
+  constexpr int kPairs = 20;
+  Batch(kPairs, [](int i) {
+    return "link add ql" + std::to_string(i) + "a type veth peer name ql" + std::to_string(i) + "b";
+  });
+  RealTableForm app;
+  app.form.Form_Load();
+  EXPECT_EQ(app.form.cboConnections.Items().size(), 1u + 2 * kPairs);
+  EXPECT_EQ(app.ifTable.StatsDumps(), 1u);
+  EXPECT_EQ(app.ifTable.LinkDumps(), 1u);
+  app.form.tmrBandwidth_Timer();  // monitoring reads afresh
+  EXPECT_EQ(app.ifTable.StatsDumps(), 2u);
+}
+
 // --- the parsers, on messages made by hand ------------------------------------
 
 class MessageWriter {

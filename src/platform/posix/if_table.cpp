@@ -74,6 +74,15 @@ void NetlinkIfTable::Close() {
   snapshot_.clear();
   unlisted_.clear();
   shared_ = false;
+  batchSnapshot_ = false;
+}
+
+void NetlinkIfTable::BeginReadBatch() {
+  if (batchDepth_++ == 0) batchSnapshot_ = false;  // counters from before it are old
+}
+
+void NetlinkIfTable::EndReadBatch() {
+  if (batchDepth_ > 0 && --batchDepth_ == 0) batchSnapshot_ = false;
 }
 
 template <typename OnDatagram>
@@ -212,6 +221,7 @@ LinkProbe NetlinkIfTable::ProbeDevice(const LinkRecord& link) const {
 
 bool NetlinkIfTable::TakeSnapshot() {
   shared_ = false;
+  batchSnapshot_ = false;
   ReadNotifications();
   if (overrun_ && !DumpLinks()) return false;
 
@@ -234,6 +244,7 @@ bool NetlinkIfTable::TakeSnapshot() {
     });
   }
   if (status != NetlinkStatus::kDone) return false;
+  ++statsDumps_;
 
   // Rows in the stats dump's order, which walks the links as the link dump does.
   auto resolve = [&] {
@@ -250,6 +261,7 @@ bool NetlinkIfTable::TakeSnapshot() {
     }
     return unknown;
   };
+  batchSnapshot_ = batchDepth_ > 0;
   if (resolve() == 0) return true;
   // A link made since the notifications were read: its message is queued by
   // now, since the kernel announces a link before any dump can list it.
@@ -269,10 +281,12 @@ std::uint32_t NetlinkIfTable::GetIfTable(std::byte* table, std::uint32_t& size, 
   if (!Open()) return kErrorNotSupported;
   const bool fits = table != nullptr && size >= kIfTableHeaderSize;
   const auto now = std::chrono::steady_clock::now();
-  // A fill right after its size query takes that query's snapshot, unless a
-  // link changed since (the reading of the notifications tells).
-  const bool reuse =
-      fits && shared_ && now - sharedAt_ <= kSharedSnapshotAge && !ReadNotifications();
+  // A fill right after its size query, and any read inside a batch, takes the
+  // snapshot already made, unless a link changed since (the reading of the
+  // notifications tells).
+  const bool sharable =
+      batchSnapshot_ || (fits && shared_ && now - sharedAt_ <= kSharedSnapshotAge);
+  const bool reuse = sharable && !ReadNotifications();
   if (!reuse) {
     bool taken = false;
     for (int attempt = 0; attempt < kDumpAttempts && !taken; ++attempt) {

@@ -23,7 +23,9 @@ namespace quorrel::posix {
 //
 // A size query takes the snapshot that the fill right after it hands out, so
 // the pair costs one dump, as long as no link changed in between and the fill
-// comes within kSharedSnapshotAge; any other call takes a snapshot of its own.
+// comes within kSharedSnapshotAge. Inside a read batch every call hands out
+// the batch's snapshot until a link changes. Any other call takes a snapshot
+// of its own.
 //
 // The sockets are opened on first use, in the network namespace of the
 // thread that makes that call, and kept; after a failed dump they are
@@ -37,10 +39,14 @@ class NetlinkIfTable : public IpHelperApi {
   NetlinkIfTable& operator=(const NetlinkIfTable&) = delete;
 
   std::uint32_t GetIfTable(std::byte* table, std::uint32_t& size, bool sort) override;
+  void BeginReadBatch() override;
+  void EndReadBatch() override;
 
   // Full link dumps taken so far (the first fill, overruns, unknown links):
   // how tests tell that the cache, not a dump, answered.
   std::uint64_t LinkDumps() const { return linkDumps_; }
+  // Counter dumps taken so far: how tests tell that a batch shared one.
+  std::uint64_t StatsDumps() const { return statsDumps_; }
 
  private:
   struct CachedLink {
@@ -74,6 +80,9 @@ class NetlinkIfTable : public IpHelperApi {
   std::uint32_t sequence_ = 0;
   bool overrun_ = false;
   std::uint64_t linkDumps_ = 0;
+  std::uint64_t statsDumps_ = 0;
+  int batchDepth_ = 0;
+  bool batchSnapshot_ = false;  // snapshot_ was taken inside the open batch
   std::vector<std::byte> receive_;
   std::vector<LinkChange> changes_;
   std::vector<LinkCounters> counters_;
