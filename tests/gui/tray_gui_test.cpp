@@ -232,6 +232,31 @@ TEST(QtTrayTest, AddModifyAndDeleteDriveOneSystemTrayIcon) {
   EXPECT_EQ(tray.Icon()->toolTip(), "Quorrel - OFF");
 }
 
+TEST(QtTrayTest, AModifyThatRepeatsTheStateLeavesTheIconAsItIs) {
+  QtTray tray([](int) {});
+  ASSERT_TRUE(tray.Shell_NotifyIconA(kNimAdd, Record(kAddFlags, 1, "Quorrel - Passed")));
+  QSystemTrayIcon* icon = tray.Icon();
+  ASSERT_NE(icon, nullptr);
+  const qint64 shown = icon->icon().cacheKey();
+  // A host refetches the pictures on every new icon: a repeat must not make one.
+  for (int ping = 0; ping < 5; ++ping) {
+    ASSERT_TRUE(tray.Shell_NotifyIconA(kNimModify, Record(kModifyFlags, 1, "Quorrel - Passed")));
+    EXPECT_EQ(icon->icon().cacheKey(), shown);
+  }
+  ASSERT_TRUE(tray.Shell_NotifyIconA(kNimModify, Record(kModifyFlags, 2, "Quorrel - Failed")));
+  EXPECT_NE(icon->icon().cacheKey(), shown);
+  EXPECT_TRUE(Shows(*icon, "red"));
+  EXPECT_EQ(icon->toolTip(), "Quorrel - Failed");
+  ASSERT_TRUE(tray.Shell_NotifyIconA(kNimModify, Record(kModifyFlags, 1, "Quorrel - Passed")));
+  EXPECT_TRUE(Shows(*icon, "green"));
+  EXPECT_EQ(icon->toolTip(), "Quorrel - Passed");
+  // A fresh icon after a delete shows its state, though it repeats the last one.
+  ASSERT_TRUE(tray.Shell_NotifyIconA(kNimDelete, Record(kModifyFlags, 1, "")));
+  ASSERT_TRUE(tray.Shell_NotifyIconA(kNimAdd, Record(kAddFlags, 1, "Quorrel - Passed")));
+  EXPECT_TRUE(Shows(*tray.Icon(), "green"));
+  EXPECT_EQ(tray.Icon()->toolTip(), "Quorrel - Passed");
+}
+
 TEST(QtTrayTest, MalformedRecordsAreRefusedOrReadSafely) {
   QtTray tray([](int) {});
   NotifyIconDataA wrongSize = Record(kAddFlags, 1, "tip");

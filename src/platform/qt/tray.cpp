@@ -60,6 +60,8 @@ bool QtTray::Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& dat
       window_ = data.hWnd;
       id_ = data.uID;
       reportsMouse_ = false;
+      iconKey_.clear();
+      tip_.reset();
       if (menu_) icon_->setContextMenu(menu_);
       QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                        [this](QSystemTrayIcon::ActivationReason reason) { Report(reason); });
@@ -87,8 +89,20 @@ bool QtTray::Holds(const NotifyIconDataA& data) const {
 
 void QtTray::Apply(const NotifyIconDataA& data) {
   if (data.uFlags & kNifMessage) reportsMouse_ = true;
-  if (data.uFlags & kNifIcon) icon_->setIcon(StateIcon(KeyOfHandle(data.hIcon)));
-  if (data.uFlags & kNifTip) icon_->setToolTip(TipText(data));
+  if (data.uFlags & kNifIcon) {
+    const std::string_view key = KeyOfHandle(data.hIcon);
+    if (key != iconKey_ || icon_->icon().isNull()) {
+      iconKey_ = key;
+      icon_->setIcon(StateIcon(key));
+    }
+  }
+  if (data.uFlags & kNifTip) {
+    QString tip = TipText(data);
+    if (tip != tip_) {
+      icon_->setToolTip(tip);
+      tip_ = std::move(tip);
+    }
+  }
 }
 
 void QtTray::Report(int reason) {

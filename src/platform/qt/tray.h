@@ -1,6 +1,9 @@
 #pragma once
+#include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/shell.h"
 
@@ -64,6 +67,10 @@ class QtTray : public ShellApi {
   std::uint32_t id_ = 0;
   bool reportsMouse_ = false;
   bool reporting_ = false;
+  // What the icon shows: a modify that repeats it (the program reports every
+  // ping) neither draws the pictures again nor has the tray fetch them.
+  std::string iconKey_;
+  std::optional<QString> tip_;
 };
 
 }  // namespace quorrel::qt
