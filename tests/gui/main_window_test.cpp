@@ -1,4 +1,6 @@
 // The Qt face, offscreen: the window as a person first sees and uses it.
+#include "platform/qt/main_window.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,8 +14,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "platform/qt/canvas.h"
 #include "platform/qt/icons.h"
-#include "platform/qt/main_window.h"
 
 namespace quorrel::qt {
 namespace {
@@ -82,12 +84,65 @@ TEST_F(MainWindowTest, OpensStoppedWithEveryControlInPlace) {
   EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);  // magenta is transparent
 }
 
+TEST_F(MainWindowTest, TheBarTheGraphEdgeAndTheLabelsAreDrawnAsOnWindows) {
+  LinuxServices services;
+  MainWindow window(services);
+  window.show();
+
+  auto* bar = qobject_cast<QProgressBar*>(window.WidgetOf("pbTime"));
+  ASSERT_NE(bar, nullptr);
+  bar->setMaximum(4);
+  bar->setValue(1);
+  const QImage quarter = bar->grab().toImage();
+  const QRgb highlight = bar->palette().color(QPalette::Highlight).rgb();
+  const QRgb base = bar->palette().color(QPalette::Base).rgb();
+  const int middle = quarter.height() / 2;
+  const int inside = quarter.width() - 2;  // less the 1-pixel edge on each side
+  EXPECT_EQ(quarter.pixel(1, middle), highlight);
+  EXPECT_EQ(quarter.pixel(inside / 4, middle), highlight);
+  EXPECT_EQ(quarter.pixel(inside / 4 + 2, middle), base);
+  EXPECT_EQ(quarter.pixel(quarter.width() - 2, middle), base);
+  EXPECT_NE(quarter.pixel(0, middle), highlight) << "the edge";
+  bar->setValue(0);
+  EXPECT_EQ(bar->grab().toImage().pixel(1, middle), base);
+  bar->setValue(4);
+  EXPECT_EQ(bar->grab().toImage().pixel(quarter.width() - 2, middle), highlight);
+
+  // The drawing sits inside a sunken 2-pixel edge: dark at the top left,
+  // light at the bottom right.
+  QWidget* graph = window.WidgetOf("picGraph");
+  ASSERT_NE(graph, nullptr);
+  ImageCanvas& canvas = window.GraphCanvas();
+  canvas.Clear();
+  const GdiObject pen = canvas.CreatePen(0, 1, 0x000000FF);
+  const GdiObject old = canvas.SelectObject(pen);
+  const Point corner[] = {{0, 0}, {1, 0}};
+  ASSERT_TRUE(canvas.Polyline(corner, 2));
+  canvas.SelectObject(old);
+  canvas.DeleteObject(pen);
+  const QImage view = graph->grab().toImage();
+  ASSERT_EQ(view.size(), QSize(513, 65));
+  EXPECT_EQ(view.pixel(2, 2), qRgb(255, 0, 0)) << "the drawing's origin";
+  EXPECT_EQ(view.pixel(0, 0), graph->palette().color(QPalette::Dark).rgb());
+  EXPECT_EQ(view.pixel(1, 1), graph->palette().color(QPalette::Shadow).rgb());
+  EXPECT_EQ(view.pixel(512, 64), graph->palette().color(QPalette::Light).rgb());
+
+  // Labels lie beneath every other control: Label6 under the edge of the
+  // fix-path box it overlaps, the rate and lamp labels under the graph.
+  const QObjectList& children = window.children();
+  auto stackedAt = [&](const char* name) { return children.indexOf(window.WidgetOf(name)); };
+  for (const char* label : {"Label3", "Label4", "Label6", "lblDS", "lblUS"}) {
+    EXPECT_LT(stackedAt(label), stackedAt("picGraph")) << label;
+    EXPECT_LT(stackedAt(label), stackedAt("txtFix")) << label;
+  }
+}
+
 TEST_F(MainWindowTest, TabWalksTheFocusOrder) {
   LinuxServices services;
   MainWindow window(services);
-  const char* order[] = {"txtInterval", "txtOut", "cmdToggle", "txtIP", "chkChanges",
-                         "cmdSysTray", "cboConnections", "picGraph", "chkMarkers", "chkSaveLog",
-                         "txtFix", "cmdRunFix"};
+  const char* order[] = {"txtInterval", "txtOut",     "cmdToggle",      "txtIP",
+                         "chkChanges",  "cmdSysTray", "cboConnections", "picGraph",
+                         "chkMarkers",  "chkSaveLog", "txtFix",         "cmdRunFix"};
   // The chain also runs through inner parts (a scroll bar, a viewport); the
   // named controls must come in this order.
   QSet<QWidget*> named;
@@ -156,8 +211,8 @@ TEST_F(MainWindowTest, SettingsLoadAtStartAndAllFiveAreWrittenAtClose) {
     EXPECT_TRUE(window.Form().Unloaded());
   }
   QByteArray ini = Read(SettingsFile());
-  for (const char* line : {"Fix path=", "IP=127.0.0.2", "Interval=3", "Changes only=1",
-                           "Save log on exit=1"})
+  for (const char* line :
+       {"Fix path=", "IP=127.0.0.2", "Interval=3", "Changes only=1", "Save log on exit=1"})
     EXPECT_TRUE(ini.contains(line)) << line << "\n" << ini.toStdString();
   QByteArray log = Read(LogFile());
   EXPECT_TRUE(log.contains(" - Monitoring started\r\n")) << log.toStdString();

@@ -108,8 +108,23 @@ const QFontMetrics& ImageCanvas::Metrics() {
   return *metrics_;
 }
 
+ImageCanvas::LaidOutText& ImageCanvas::LaidOut(const QString& text) {
+  std::u16string key(reinterpret_cast<const char16_t*>(text.utf16()),
+                     static_cast<std::size_t>(text.size()));
+  auto found = laidOut_.find(key);
+  if (found != laidOut_.end()) return found->second;
+  if (laidOut_.size() >= kLaidOutTexts) laidOut_.clear();
+  const QFontMetrics& metrics = Metrics();
+  LaidOutText& made = laidOut_[std::move(key)];
+  made.text.setText(text);
+  made.text.setTextFormat(Qt::PlainText);
+  made.text.setPerformanceHint(QStaticText::AggressiveCaching);
+  made.width = metrics.horizontalAdvance(text);
+  return made;
+}
+
 int ImageCanvas::TextWidth(const std::string& text) {
-  return Metrics().horizontalAdvance(QString::fromStdString(text));
+  return LaidOut(QString::fromStdString(text)).width;
 }
 
 int ImageCanvas::TextHeight(const std::string&) { return Metrics().height(); }
@@ -167,12 +182,12 @@ bool ImageCanvas::Polygon(const Point* points, int count) {
 
 bool ImageCanvas::TextOutA(int x, int y, const char* text, int length) {
   if (!text || length < 0) return false;
-  const QFontMetrics& metrics = Metrics();
+  LaidOutText& laidOut = LaidOut(QString::fromUtf8(text, length));
   QPainter painter(&image_);
   painter.setFont(*font_);
   painter.setPen(foreColour_);
-  // GDI places the text cell's top-left corner at (x, y); Qt writes on the baseline.
-  painter.drawText(x, y + metrics.ascent(), QString::fromUtf8(text, length));
+  // Both GDI and a laid-out text place the text cell's top-left corner at (x, y).
+  painter.drawStaticText(x, y, laidOut.text);
   return true;
 }
 

@@ -2,8 +2,10 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QStaticText>
 #include <functional>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "platform/canvas.h"
@@ -54,7 +56,15 @@ class ImageCanvas : public Canvas {
   };
   static constexpr std::size_t kStockObjects = 2;
 
+  // A text laid out once: the graph writes the same few labels every second.
+  struct LaidOutText {
+    QStaticText text;
+    int width = 0;
+  };
+  static constexpr std::size_t kLaidOutTexts = 16;
+
   const QFontMetrics& Metrics();
+  LaidOutText& LaidOut(const QString& text);
   QPen PenOf(const DrawObject& pen) const;
 
   int width_;
@@ -69,6 +79,7 @@ class ImageCanvas : public Canvas {
   // Made on first use: a font needs the application object, which a canvas may predate.
   std::optional<QFont> font_;
   std::optional<QFontMetrics> metrics_;
+  std::unordered_map<std::u16string, LaidOutText> laidOut_;
 };
 
 }  // namespace quorrel::qt
