@@ -109,17 +109,14 @@ const QFontMetrics& ImageCanvas::Metrics() {
 }
 
 ImageCanvas::LaidOutText& ImageCanvas::LaidOut(const QString& text) {
-  std::u16string key(reinterpret_cast<const char16_t*>(text.utf16()),
-                     static_cast<std::size_t>(text.size()));
-  auto found = laidOut_.find(key);
-  if (found != laidOut_.end()) return found->second;
-  if (laidOut_.size() >= kLaidOutTexts) laidOut_.clear();
-  const QFontMetrics& metrics = Metrics();
-  LaidOutText& made = laidOut_[std::move(key)];
+  auto found = laidOut_.find(text);
+  if (found != laidOut_.end()) return *found;
+  if (static_cast<std::size_t>(laidOut_.size()) >= kLaidOutTexts) laidOut_.clear();
+  LaidOutText& made = laidOut_[text];
   made.text.setText(text);
   made.text.setTextFormat(Qt::PlainText);
   made.text.setPerformanceHint(QStaticText::AggressiveCaching);
-  made.width = metrics.horizontalAdvance(text);
+  made.width = Metrics().horizontalAdvance(text);
   return made;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
 #include <QImage>
 #include <QStaticText>
 #include <functional>
 #include <optional>
-#include <string>
 #include <unordered_map>
 
 #include "platform/canvas.h"
@@ -79,7 +79,7 @@ class ImageCanvas : public Canvas {
   // Made on first use: a font needs the application object, which a canvas may predate.
   std::optional<QFont> font_;
   std::optional<QFontMetrics> metrics_;
-  std::unordered_map<std::u16string, LaidOutText> laidOut_;
+  QHash<QString, LaidOutText> laidOut_;
 };
 
 }  // namespace quorrel::qt

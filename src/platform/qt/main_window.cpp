@@ -86,11 +86,9 @@ void FitCaption(QWidget* widget, const QString& caption) {
   if (widget->font() != font) widget->setFont(font);
 }
 
-// Shows the graph's persistent image, which is kept at the resolution of the
-// screen the window is on.
-// The picture box has the sunken 2-pixel edge of a Windows client area, and
-// the drawing inside it; the view paints every pixel it has, so nothing
-// behind or beneath it is painted with it.
+// Shows the graph's persistent image, kept at the resolution of the screen
+// the window is on, inside the sunken 2-pixel edge of a Windows client area.
+// The view paints every pixel it has, so nothing beneath it is painted with it.
 class GraphView : public QWidget {
  public:
   static constexpr int kBorder = 2;
@@ -166,8 +164,8 @@ class CommandButton : public QPushButton {
 
 MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
     : QWidget(parent),
-      canvas_(Px(LayoutOf("picGraph").rect.width) - 4, Px(LayoutOf("picGraph").rect.height) - 4,
-              devicePixelRatioF()),
+      canvas_(Px(LayoutOf("picGraph").rect.width) - 2 * GraphView::kBorder,
+              Px(LayoutOf("picGraph").rect.height) - 2 * GraphView::kBorder, devicePixelRatioF()),
       tray_([this](int code) { form_->Form_MouseMove(0, 0, code * TwipsPerPixelX(), 0); }) {
   form_ =
       std::make_unique<Form1>(Services{*this, s.clock, s.files, s.codePage, s.profile, s.winsock,

@@ -60,7 +60,7 @@ bool QtTray::Shell_NotifyIconA(std::uint32_t message, const NotifyIconDataA& dat
       window_ = data.hWnd;
       id_ = data.uID;
       reportsMouse_ = false;
-      iconKey_.clear();
+      iconKey_.reset();
       tip_.reset();
       if (menu_) icon_->setContextMenu(menu_);
       QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
@@ -91,8 +91,8 @@ void QtTray::Apply(const NotifyIconDataA& data) {
   if (data.uFlags & kNifMessage) reportsMouse_ = true;
   if (data.uFlags & kNifIcon) {
     const std::string_view key = KeyOfHandle(data.hIcon);
-    if (key != iconKey_ || icon_->icon().isNull()) {
-      iconKey_ = key;
+    if (key != iconKey_) {
+      iconKey_ = std::string(key);
       icon_->setIcon(StateIcon(key));
     }
   }

@@ -69,7 +69,7 @@ class QtTray : public ShellApi {
   bool reporting_ = false;
   // What the icon shows: a modify that repeats it (the program reports every
   // ping) neither draws the pictures again nor has the tray fetch them.
-  std::string iconKey_;
+  std::optional<std::string> iconKey_;
   std::optional<QString> tip_;
 };
 
