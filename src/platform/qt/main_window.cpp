@@ -198,12 +198,12 @@ void MainWindow::BuildControls() {
     widget->setObjectName(control->Name());
     widgets_.insert(control->Name(), widget);
     widget->setFocusPolicy(Qt::NoFocus);
-    // Labels lie beneath the controls, as on Windows, where they are drawn
-    // on the form itself: one that reaches under a box or the graph is not
-    // painted again whenever that control is.
-    if (control->Kind() == ControlKind::kLabel) widget->lower();
     built.emplace_back(control, widget);
   }
+  // The graph lies over the lamp labels that reach a pixel into it, so they
+  // are not painted again with it every second. (Label6 stays over the edge
+  // of the fix-path box it overlaps, which keeps its caption whole.)
+  if (QWidget* graph = WidgetOf("picGraph")) graph->raise();
   // Qt leaves disabled widgets out of a new tab order, so order them before
   // the model's initial state (a disabled "Run Fix") reaches them.
   QWidget* previous = nullptr;
