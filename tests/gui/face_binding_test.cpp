@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "platform/qt/main_window.h"
 
@@ -168,6 +170,9 @@ TEST_F(FaceBindingTest, LogBoxEndsWithTheModelsTextAfterManyLinesAndTrims) {
   }
   EXPECT_GT(form.txtOut.Text().size(), 2800u) << "trimmed at its bound";
   EXPECT_LT(largest, 400) << "no change laid the whole log out again";
+  // Each line keeps its shaped glyphs, so a repaint does not shape it again.
+  for (QTextBlock b = log->document()->begin(); b.isValid(); b = b.next())
+    ASSERT_TRUE(b.layout()->cacheEnabled()) << "block " << b.blockNumber();
 
   // A line longer than the bound empties the box; the next starts it again.
   form.AddLogLine(std::string(3100, 'L'));
@@ -176,6 +181,7 @@ TEST_F(FaceBindingTest, LogBoxEndsWithTheModelsTextAfterManyLinesAndTrims) {
   form.AddLogLine("Monitoring started");
   EXPECT_EQ(log->toPlainText(), expected());
   EXPECT_TRUE(log->toPlainText().endsWith(" - Monitoring started\n"));
+  EXPECT_TRUE(log->document()->firstBlock().layout()->cacheEnabled()) << "after a whole new text";
   EXPECT_FALSE(log->document()->isUndoAvailable()) << "a read-only log keeps no undo";
 }
 

@@ -9,9 +9,11 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include "platform/qt/canvas.h"
@@ -22,6 +24,15 @@ namespace {
 
 // The program keeps Settings.ini and pinglog.txt beside its executable, which
 // for these tests is the test binary's folder; each test starts and ends clean.
+// The rectangles a widget is asked to paint.
+struct PaintRects : QObject {
+  std::vector<QRect> rects;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) rects.push_back(static_cast<QPaintEvent*>(event)->rect());
+    return false;
+  }
+};
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { Clean(); }
@@ -126,6 +137,30 @@ TEST_F(MainWindowTest, TheBarTheGraphEdgeAndTheLabelsAreDrawnAsOnWindows) {
   EXPECT_EQ(view.pixel(0, 0), graph->palette().color(QPalette::Dark).rgb());
   EXPECT_EQ(view.pixel(1, 1), graph->palette().color(QPalette::Shadow).rgb());
   EXPECT_EQ(view.pixel(512, 64), graph->palette().color(QPalette::Light).rgb());
+  // A new drawing repaints what lies inside the edge, not the edge.
+  QApplication::processEvents();  // the first paint of the whole window
+  PaintRects painted;
+  graph->installEventFilter(&painted);
+  canvas.Refresh();
+  QApplication::processEvents();
+  graph->removeEventFilter(&painted);
+  ASSERT_FALSE(painted.rects.empty());
+  for (const QRect& r : painted.rects) EXPECT_EQ(r, QRect(2, 2, 509, 61));
+
+  // The log's scroll bar, painted in bands, looks as the desktop style's own.
+  auto* log = qobject_cast<QPlainTextEdit*>(window.WidgetOf("txtOut"));
+  ASSERT_NE(log, nullptr);
+  for (int i = 0; i < 30; ++i) log->appendPlainText("line");
+  QScrollBar* banded = log->verticalScrollBar();
+  ASSERT_GT(banded->height(), 3 * 64) << "several bands";
+  banded->setValue(banded->maximum() / 2);
+  const QImage bandedImage = banded->grab().toImage();
+  QStyle* bands = banded->style();
+  banded->setStyle(nullptr);
+  ASSERT_NE(banded->style(), bands);
+  const QImage whole = banded->grab().toImage();
+  banded->setStyle(bands);
+  EXPECT_EQ(bandedImage, whole);
 
   // The graph lies over the labels that reach into it; Label6 stays over the
   // edge of the fix-path box it overlaps, so its whole caption shows.

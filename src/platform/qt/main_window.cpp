@@ -15,14 +15,18 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QSystemTrayIcon>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/qt/colour.h"
 #include "platform/qt/icons.h"
@@ -98,23 +102,30 @@ class GraphView : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
+  // The drawing changes every second; its edge only when the view is exposed.
+  void RefreshDrawing() { update(Inside()); }
+
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     canvas_.SetDevicePixelRatio(devicePixelRatioF());
     QPainter p(this);
     const QImage& image = canvas_.Image();
-    const QRect inside = rect().adjusted(kBorder, kBorder, -kBorder, -kBorder);
-    const QSize drawn = image.deviceIndependentSize().toSize();
-    // Only a view larger than its drawing has room left to fill.
-    const QBrush* fill = drawn.width() < inside.width() || drawn.height() < inside.height()
-                             ? &palette().brush(QPalette::Base)
-                             : nullptr;
-    qDrawWinPanel(&p, rect(), palette(), true, fill);
+    const QRect inside = Inside();
+    if (!inside.contains(event->rect())) {
+      const QSize drawn = image.deviceIndependentSize().toSize();
+      // Only a view larger than its drawing has room left to fill.
+      const QBrush* fill = drawn.width() < inside.width() || drawn.height() < inside.height()
+                               ? &palette().brush(QPalette::Base)
+                               : nullptr;
+      qDrawWinPanel(&p, rect(), palette(), true, fill);
+    }
     p.setClipRect(inside);
     p.drawImage(inside.topLeft(), image);
   }
 
  private:
+  QRect Inside() const { return rect().adjusted(kBorder, kBorder, -kBorder, -kBorder); }
+
   ImageCanvas& canvas_;
 };
 
@@ -139,6 +150,39 @@ class TickBar : public QProgressBar {
     const int width = static_cast<int>(inside.width() * done / range);
     p.fillRect(QRect(inside.topLeft(), QSize(width, inside.height())),
                palette().brush(QPalette::Highlight));
+  }
+};
+
+// Paints a scroll bar in bands of fewer rows than Qt's raster engine hands to
+// its thread pool: it splits a fill of 96 rows or more among pool threads and
+// waits for them, and a style's gradient groove as tall as the log is such a
+// fill. For a bar this size the hand-off costs several times the fill. Each
+// band is drawn whole into an image of its own, so every pixel is drawn once,
+// as it would be on the widget; at a fractional scale the bar is drawn as is.
+class BandedScrollBarStyle : public QProxyStyle {
+ public:
+  static constexpr int kBandRows = 64;
+
+  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                          QPainter* painter, const QWidget* widget) const override {
+    const qreal ratio = painter->device()->devicePixelRatio();
+    const QRect all = option->rect;
+    if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
+      QProxyStyle::drawComplexControl(control, option, painter, widget);
+      return;
+    }
+    const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
+    for (int top = all.top(); top <= all.bottom(); top += rows) {
+      const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
+      QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(ratio);
+      image.fill(Qt::transparent);
+      QPainter bandPainter(&image);
+      bandPainter.translate(-band.topLeft());
+      QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+      bandPainter.end();
+      painter->drawImage(band.topLeft(), image);
+    }
   }
 };
 
@@ -259,9 +303,24 @@ QWidget* MainWindow::Build(Control& control) {
         edit->setUndoRedoEnabled(false);
         edit->setTabChangesFocus(true);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        auto* bandedStyle = new BandedScrollBarStyle;
+        bandedStyle->setParent(edit);
+        edit->verticalScrollBar()->setStyle(bandedStyle);
         QPalette white = edit->palette();
         white.setColor(QPalette::Base, Qt::white);
         edit->setPalette(white);
+        // A block's layout throws its shaped glyphs away once laid out, and
+        // then every paint shapes each shown line again. The log's blocks are
+        // few and change only at the ends, so they keep theirs. The signal
+        // comes before the layout is told of the change.
+        QTextDocument* doc = edit->document();
+        connect(doc, &QTextDocument::contentsChange, edit, [doc](int from, int, int added) {
+          const QTextBlock last = doc->findBlock(from + added);
+          for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
+            b.layout()->setCacheEnabled(true);
+            if (b == last) break;
+          }
+        });
         return edit;
       }
       auto* edit = new QLineEdit(this);
@@ -298,7 +357,7 @@ QWidget* MainWindow::Build(Control& control) {
     }
     case ControlKind::kPictureBox: {
       auto* view = new GraphView(canvas_, this);
-      canvas_.SetRefreshHandler([view] { view->update(); });
+      canvas_.SetRefreshHandler([view] { view->RefreshDrawing(); });
       return view;
     }
     case ControlKind::kTimer: {
