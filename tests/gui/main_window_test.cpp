@@ -114,6 +114,12 @@ TEST_F(MainWindowTest, TheBarTheGraphEdgeAndTheLabelsAreDrawnAsOnWindows) {
   EXPECT_EQ(quarter.pixel(inside / 4 + 2, middle), base);
   EXPECT_EQ(quarter.pixel(quarter.width() - 2, middle), base);
   EXPECT_NE(quarter.pixel(0, middle), highlight) << "the edge";
+  // The sunken edge: dark at the top left, light at the bottom right.
+  EXPECT_EQ(quarter.pixel(0, 0), bar->palette().color(QPalette::Dark).rgb());
+  EXPECT_EQ(quarter.pixel(quarter.width() - 1, quarter.height() - 1),
+            bar->palette().color(QPalette::Light) == bar->palette().color(QPalette::Base)
+                ? bar->palette().color(QPalette::Midlight).rgb()
+                : bar->palette().color(QPalette::Light).rgb());
   bar->setValue(0);
   EXPECT_EQ(bar->grab().toImage().pixel(1, middle), base);
   bar->setValue(4);

@@ -78,6 +78,69 @@ TEST(ScaledFaceTest, AnotherScreenRatioKeepsThePicture) {
   EXPECT_EQ(canvas.Image().pixel(80, 20), qRgb(255, 255, 255));
 }
 
+TEST(ScaledFaceTest, AThinSolidLineIsWalkedAsGdiDrawsIt) {
+  ImageCanvas canvas(100, 40, 1.0);
+  const GdiObject pen = canvas.CreatePen(0, 1, 0x000000FF);
+  canvas.SelectObject(pen);
+  const QImage& image = canvas.Image();
+  auto red = [&image](int x, int y) { return image.pixel(x, y) == qRgb(255, 0, 0); };
+  auto reds = [&] {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += red(x, y);
+    return n;
+  };
+
+  // Every segment stops short of its end point, which the next one starts on.
+  canvas.Clear();
+  const Point flat[] = {{0, 20}, {99, 20}};
+  ASSERT_TRUE(canvas.Polyline(flat, 2));
+  EXPECT_TRUE(red(0, 20) && red(98, 20));
+  EXPECT_FALSE(red(99, 20)) << "the last point";
+  EXPECT_EQ(reds(), 99);
+
+  // Steep spikes, as a busy graph draws them: one pixel per row, every row
+  // on the way, and the spikes' tips all there.
+  const Point spikes[] = {{0, 39}, {5, 0}, {10, 39}, {15, 0}};
+  for (int i = 0; i < 3; ++i) {
+    canvas.Clear();
+    ASSERT_TRUE(canvas.Polyline(&spikes[i], 2));
+    EXPECT_EQ(reds(), 39) << "segment " << i;
+    EXPECT_TRUE(red(spikes[i].x, spikes[i].y));
+    EXPECT_FALSE(red(spikes[i + 1].x, spikes[i + 1].y));
+  }
+  canvas.Clear();
+  ASSERT_TRUE(canvas.Polyline(spikes, 4));
+  for (int y = 1; y < 40; ++y) {
+    int inRow = 0;
+    for (int x = 0; x <= 5; ++x) inRow += red(x, y);
+    EXPECT_EQ(inRow, 1) << "row " << y;
+  }
+  EXPECT_TRUE(red(5, 0) && red(10, 39));
+  EXPECT_FALSE(red(15, 0));
+
+  // Off the image at both ends: the part inside is drawn.
+  canvas.Clear();
+  const Point across[] = {{-50, 7}, {150, 7}};
+  ASSERT_TRUE(canvas.Polyline(across, 2));
+  EXPECT_EQ(reds(), 100);
+
+  // A point far out is left to the painter, which clips the line at once.
+  canvas.Clear();
+  const Point far[] = {{3, 0}, {3, 2000000000}};
+  ASSERT_TRUE(canvas.Polyline(far, 2));
+  for (int y = 0; y < 40; ++y) EXPECT_TRUE(red(3, y)) << "row " << y;
+
+  // A dashed pen is still the painter's: gaps along the line.
+  canvas.Clear();
+  const GdiObject dashed = canvas.CreatePen(1, 1, 0x000000FF);
+  canvas.SelectObject(dashed);
+  ASSERT_TRUE(canvas.Polyline(flat, 2));
+  const int dashes = reds();
+  EXPECT_GT(dashes, 20);
+  EXPECT_LT(dashes, 90);
+}
+
 // The width a caption has inside its control, measured the way the style
 // lays the control out, and the text it shows (& marks a mnemonic).
 int Room(QWidget* w) {

@@ -6,6 +6,7 @@
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "platform/qt/colour.h"
 
@@ -157,9 +158,52 @@ bool ImageCanvas::DeleteObject(GdiObject object) {
   return true;
 }
 
+bool ImageCanvas::WalkThinPolyline(const Point* points, int count, QRgb colour) {
+  // A point this far out would make a long walk for nothing; the painter
+  // clips such a line instead.
+  const int reachX = 4 * image_.width() + 64;
+  const int reachY = 4 * image_.height() + 64;
+  for (int i = 0; i < count; ++i)
+    if (std::abs(std::int64_t{points[i].x}) > reachX ||
+        std::abs(std::int64_t{points[i].y}) > reachY)
+      return false;
+  const int width = image_.width();
+  const int height = image_.height();
+  const QRgb pixel = 0xFF000000u | colour;
+  uchar* const bits = image_.bits();
+  const qsizetype stride = image_.bytesPerLine();
+  for (int i = 0; i + 1 < count; ++i) {
+    int x = points[i].x, y = points[i].y;
+    const int endX = points[i + 1].x, endY = points[i + 1].y;
+    const int dx = std::abs(endX - x), dy = -std::abs(endY - y);
+    const int stepX = x < endX ? 1 : -1, stepY = y < endY ? 1 : -1;
+    int error = dx + dy;
+    while (x != endX || y != endY) {
+      if (x >= 0 && x < width && y >= 0 && y < height)
+        reinterpret_cast<QRgb*>(bits + y * stride)[x] = pixel;
+      const int twice = 2 * error;
+      if (twice >= dy) {
+        error += dy;
+        x += stepX;
+      }
+      if (twice <= dx) {
+        error += dx;
+        y += stepY;
+      }
+    }
+  }
+  return true;
+}
+
 bool ImageCanvas::Polyline(const Point* points, int count) {
   if (!points || count < 2) return false;
   const DrawObject& pen = objects_.at(selectedPen_);
+  // A solid pen one device pixel wide is walked pixel by pixel, as GDI draws
+  // it: each segment without its end point. The painter's stroker would hand
+  // a spiky graph line to the span filler as hundreds of tiny spans.
+  if (pen.style == Qt::SolidLine && pen.width <= 1 && image_.devicePixelRatio() == 1.0 &&
+      WalkThinPolyline(points, count, pen.colour.rgb()))
+    return true;
   QPainter painter(&image_);
   painter.setPen(PenOf(pen));
   painter.drawPolyline(ToPolygon(points, count));

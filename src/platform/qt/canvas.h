@@ -66,6 +66,8 @@ class ImageCanvas : public Canvas {
   const QFontMetrics& Metrics();
   LaidOutText& LaidOut(const QString& text);
   QPen PenOf(const DrawObject& pen) const;
+  // False, drawing nothing, where a point lies too far outside the image.
+  bool WalkThinPolyline(const Point* points, int count, QRgb colour);
 
   int width_;
   int height_;

@@ -142,8 +142,22 @@ class TickBar : public QProgressBar {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
-    qDrawShadePanel(&p, rect(), palette(), true, 1, &palette().brush(QPalette::Base));
-    const QRect inside = rect().adjusted(1, 1, -1, -1);
+    // The sunken 1-pixel edge as plain fills: dark at the top and left, light
+    // at the bottom and right (midlight where the light is the base's own
+    // colour). The line drawing a shaded panel takes costs more every second.
+    const QRect r = rect();
+    const QPalette& pal = palette();
+    const QColor base = pal.color(QPalette::Base);
+    const QColor dark =
+        pal.color(QPalette::Dark) == base ? pal.color(QPalette::Shadow) : pal.color(QPalette::Dark);
+    const QColor light = pal.color(QPalette::Light) == base ? pal.color(QPalette::Midlight)
+                                                            : pal.color(QPalette::Light);
+    p.fillRect(QRect(r.left(), r.top(), r.width() - 1, 1), dark);
+    p.fillRect(QRect(r.left(), r.top(), 1, r.height() - 1), dark);
+    p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), light);
+    p.fillRect(QRect(r.right(), r.top(), 1, r.height() - 1), light);
+    const QRect inside = r.adjusted(1, 1, -1, -1);
+    p.fillRect(inside, base);
     const qint64 range = qint64{maximum()} - minimum();
     const qint64 done = std::clamp<qint64>(qint64{value()} - minimum(), 0, range);
     if (range <= 0 || done == 0) return;
