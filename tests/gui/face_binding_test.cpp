@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTextBlock>
@@ -183,6 +186,52 @@ TEST_F(FaceBindingTest, LogBoxEndsWithTheModelsTextAfterManyLinesAndTrims) {
   EXPECT_TRUE(log->toPlainText().endsWith(" - Monitoring started\n"));
   EXPECT_TRUE(log->document()->firstBlock().layout()->cacheEnabled()) << "after a whole new text";
   EXPECT_FALSE(log->document()->isUndoAvailable()) << "a read-only log keeps no undo";
+}
+
+TEST_F(FaceBindingTest, TheShownLogIsRepaintedWhereItChangedAndNothingStaleStays) {
+  MainWindow window(services_);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto* log = qobject_cast<QPlainTextEdit*>(window.WidgetOf("txtOut"));
+  QWidget* viewport = log->viewport();
+  Form1& form = window.Form();
+  struct Painted : QObject {
+    QRegion region;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) region += static_cast<QPaintEvent*>(event)->region();
+      return false;
+    }
+  } painted;
+  // What the screen shows of the log, against the log drawn afresh (which
+  // paints it whole).
+  auto shownAsDrawn = [&] {
+    const QPoint at = viewport->mapTo(&window, QPoint(0, 0));
+    const QImage screen = window.screen()
+                              ->grabWindow(window.winId(), at.x(), at.y(), viewport->width(),
+                                           viewport->height())
+                              .toImage()
+                              .convertToFormat(QImage::Format_RGB32);
+    return screen == viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  QApplication::processEvents();
+  viewport->installEventFilter(&painted);
+  // Growing until the box is full, then scrolling, then at the bound, where
+  // lines also go at the top.
+  for (int i = 0; i < 150; ++i) {
+    painted.region = QRegion();
+    form.AddLogLine("Ping 127.0.0.1 passed : line " + std::to_string(i) +
+                    (i % 9 == 4 ? std::string(120, 'w') : std::string()));  // some wrap
+    QApplication::processEvents();
+    if (i < 10) {
+      EXPECT_LT(painted.region.boundingRect().height(), viewport->height() / 3)
+          << "line " << i << " repainted more than its own place";
+    }
+    ASSERT_TRUE(shownAsDrawn()) << "after line " << i;
+    ASSERT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+  }
+  viewport->removeEventFilter(&painted);
+  QString text = QString::fromStdString(form.txtOut.Text());
+  EXPECT_EQ(log->toPlainText(), text.remove(QLatin1Char('\r')));
 }
 
 }  // namespace

@@ -13,11 +13,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QSystemTrayIcon>
@@ -200,6 +202,49 @@ class BandedScrollBarStyle : public QProxyStyle {
   }
 };
 
+// The log's layout, which redoes and repaints no more than a log's edits need.
+// - Each block keeps its shaped glyphs. A block's layout throws them away once
+//   laid out, and then every paint shapes each shown line again; the log's
+//   blocks are few and change only at the ends.
+// - An edit confined to the end of the text repaints the blocks it touched.
+//   Qt's layout does so only for an edit that adds one block as the very last;
+//   a log's lines end in a line break, so each new line is added before the
+//   empty last block, and every line repainted the whole box.
+class LogLayout : public QPlainTextDocumentLayout {
+ public:
+  explicit LogLayout(QTextDocument* doc)
+      : QPlainTextDocumentLayout(doc), blocks_(doc->blockCount()) {}
+
+ protected:
+  void documentChanged(int from, int removed, int added) override {
+    QTextDocument* doc = document();
+    const QTextBlock first = doc->findBlock(from);
+    const QTextBlock last = doc->findBlock(from + added);
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+      b.layout()->setCacheEnabled(true);
+      if (b == last) break;
+    }
+    const int blocks = doc->blockCount();
+    const bool atTheEnd =
+        removed == 0 && added > 0 && blocks > blocks_ && from + added == doc->characterCount() - 1;
+    blocks_ = blocks;
+    if (!atTheEnd) {
+      QPlainTextDocumentLayout::documentChanged(from, removed, added);
+      return;
+    }
+    // The blocks before `first` keep their text and their place.
+    {
+      const QSignalBlocker quiet(this);
+      QPlainTextDocumentLayout::documentChanged(from, removed, added);
+    }
+    emit documentSizeChanged(documentSize());
+    for (QTextBlock b = first; b.isValid(); b = b.next()) emit updateBlock(b);
+  }
+
+ private:
+  int blocks_;
+};
+
 // Enter and Return press a focused button, as they do on Windows; Qt gives
 // them to default buttons of dialogs only.
 class CommandButton : public QPushButton {
@@ -313,6 +358,10 @@ QWidget* MainWindow::Build(Control& control) {
         // The log is the program's record: shown, scrolled to its newest
         // line, but not edited by hand, so it keeps no undo history either.
         auto* edit = new QPlainTextEdit(this);
+        auto* doc = new QTextDocument(edit);
+        doc->setDocumentLayout(new LogLayout(doc));
+        doc->setDefaultFont(edit->font());
+        edit->setDocument(doc);
         edit->setReadOnly(true);
         edit->setUndoRedoEnabled(false);
         edit->setTabChangesFocus(true);
@@ -323,18 +372,6 @@ QWidget* MainWindow::Build(Control& control) {
         QPalette white = edit->palette();
         white.setColor(QPalette::Base, Qt::white);
         edit->setPalette(white);
-        // A block's layout throws its shaped glyphs away once laid out, and
-        // then every paint shapes each shown line again. The log's blocks are
-        // few and change only at the ends, so they keep theirs. The signal
-        // comes before the layout is told of the change.
-        QTextDocument* doc = edit->document();
-        connect(doc, &QTextDocument::contentsChange, edit, [doc](int from, int, int added) {
-          const QTextBlock last = doc->findBlock(from + added);
-          for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
-            b.layout()->setCacheEnabled(true);
-            if (b == last) break;
-          }
-        });
         return edit;
       }
       auto* edit = new QLineEdit(this);
