@@ -280,10 +280,11 @@ class Win32ProcessTest : public ::testing::Test {
   // Waits for a file the started process writes; the process runs on its own.
   std::string WaitForFile(const std::string& path) {
     for (int i = 0; i < 300 && !Exists(path); ++i) Sleep(100);
-    // The writer may still be closing it.
+    // The writer may still be writing it: echo ends its line with a second
+    // write of the line break.
     for (int i = 0; i < 20; ++i) {
       std::string text = ReadFile(path);
-      if (!text.empty() && text != "<missing>") return text;
+      if (text.ends_with("\r\n")) return text;
       Sleep(100);
     }
     return ReadFile(path);
