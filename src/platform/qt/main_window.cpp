@@ -206,43 +206,49 @@ class BandedScrollBarStyle : public QProxyStyle {
 // - Each block keeps its shaped glyphs. A block's layout throws them away once
 //   laid out, and then every paint shapes each shown line again; the log's
 //   blocks are few and change only at the ends.
-// - An edit confined to the end of the text repaints the blocks it touched.
-//   Qt's layout does so only for an edit that adds one block as the very last;
-//   a log's lines end in a line break, so each new line is added before the
-//   empty last block, and every line repainted the whole box.
+// - Edits made while held are laid out as they come but reported to the view
+//   only at Release, and then only by their new size. Qt's layout repaints
+//   the whole box for any edit but one adding a last block, and a log's lines
+//   are added before the empty last block and dropped at the top; the caller
+//   knows what moved and which blocks are new, and repaints just those.
 class LogLayout : public QPlainTextDocumentLayout {
  public:
-  explicit LogLayout(QTextDocument* doc)
-      : QPlainTextDocumentLayout(doc), blocks_(doc->blockCount()) {}
+  using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+
+  void Hold() { held_ = true; }
+  void Release() {
+    held_ = false;
+    emit documentSizeChanged(documentSize());
+  }
+  void RepaintFrom(QTextBlock block) {
+    for (; block.isValid(); block = block.next()) emit updateBlock(block);
+  }
 
  protected:
   void documentChanged(int from, int removed, int added) override {
     QTextDocument* doc = document();
-    const QTextBlock first = doc->findBlock(from);
     const QTextBlock last = doc->findBlock(from + added);
-    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+    for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
       b.layout()->setCacheEnabled(true);
       if (b == last) break;
     }
-    const int blocks = doc->blockCount();
-    const bool atTheEnd =
-        removed == 0 && added > 0 && blocks > blocks_ && from + added == doc->characterCount() - 1;
-    blocks_ = blocks;
-    if (!atTheEnd) {
+    if (!held_) {
       QPlainTextDocumentLayout::documentChanged(from, removed, added);
       return;
     }
-    // The blocks before `first` keep their text and their place.
-    {
-      const QSignalBlocker quiet(this);
-      QPlainTextDocumentLayout::documentChanged(from, removed, added);
-    }
-    emit documentSizeChanged(documentSize());
-    for (QTextBlock b = first; b.isValid(); b = b.next()) emit updateBlock(b);
+    const QSignalBlocker quiet(this);
+    QPlainTextDocumentLayout::documentChanged(from, removed, added);
   }
 
  private:
-  int blocks_;
+  bool held_ = false;
+};
+
+// The log box, telling which block its view starts with.
+class LogBox : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::firstVisibleBlock;
+  using QPlainTextEdit::QPlainTextEdit;
 };
 
 // Enter and Return press a focused button, as they do on Windows; Qt gives
@@ -357,7 +363,7 @@ QWidget* MainWindow::Build(Control& control) {
       if (IsReadOnlyLog(f, box)) {
         // The log is the program's record: shown, scrolled to its newest
         // line, but not edited by hand, so it keeps no undo history either.
-        auto* edit = new QPlainTextEdit(this);
+        auto* edit = new LogBox(this);
         auto* doc = new QTextDocument(edit);
         doc->setDocumentLayout(new LogLayout(doc));
         doc->setDefaultFont(edit->font());
@@ -552,24 +558,52 @@ void MainWindow::ShowLog(QPlainTextEdit* log, const std::string& text) {
   if (edit.replaceAll || edit.appended.find(kParagraphSeparator) != std::string_view::npos ||
       shownLog_.find(kParagraphSeparator) != std::string::npos) {
     log->setPlainText(shown(text));
-  } else {
-    // Two edits, not one edit block: a block reports one change from its
-    // first to its last position, and the layout would redo all between.
-    QTextCursor cursor(log->document());
-    const auto dropped = std::count(edit.dropped.begin(), edit.dropped.end(), '\n');
-    if (dropped > 0) {
-      cursor.movePosition(QTextCursor::Start);
-      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                          static_cast<int>(dropped));
-      cursor.removeSelectedText();
-    }
-    if (!edit.appended.empty()) {
-      cursor.movePosition(QTextCursor::End);
-      cursor.insertText(shown(edit.appended));
-    }
+    shownLog_ = text;
+    bar->setValue(bar->maximum());
+    return;
   }
+  // Two edits, not one edit block: a block reports one change from its
+  // first to its last position, and the layout would redo all between.
+  QTextDocument* doc = log->document();
+  auto* layout = static_cast<LogLayout*>(doc->documentLayout());
+  QWidget* view = log->viewport();
+  const QTextBlock top = static_cast<LogBox*>(log)->firstVisibleBlock();
+  const int topNumber =
+      top.isValid() && top.firstLineNumber() == bar->value() ? top.blockNumber() : -1;
+  const int dropped = static_cast<int>(std::count(edit.dropped.begin(), edit.dropped.end(), '\n'));
+  // The blocks before the last stay as they are until the drop.
+  const int firstNew = std::max(0, doc->blockCount() - 1 - dropped);
+  QTextCursor cursor(doc);
+  layout->Hold();
+  // The new lines first: the bar's range grows before it shrinks, so its
+  // value never has to give way in between.
+  if (!edit.appended.empty()) {
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(shown(edit.appended));
+  }
+  if (dropped > 0) {
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, dropped);
+    cursor.removeSelectedText();
+    // The view keeps its top block by number, so it now shows the lines
+    // `dropped` blocks further down. Where the dropped lines were all above
+    // it, that is the shown picture moved up by those blocks' height: a
+    // blit and a strip at the bottom. Otherwise the box is drawn afresh.
+    qreal moved = 0;
+    if (topNumber >= dropped && view->isVisible()) {
+      QTextBlock b = doc->findBlockByNumber(topNumber - dropped);
+      for (int i = 0; i < dropped && b.isValid(); ++i, b = b.next())
+        moved += layout->blockBoundingRect(b).height();
+    }
+    if (moved > 0 && moved == std::floor(moved))
+      view->scroll(0, -static_cast<int>(moved));
+    else
+      view->update();
+  }
+  layout->Release();
   shownLog_ = text;
   bar->setValue(bar->maximum());
+  layout->RepaintFrom(doc->findBlockByNumber(firstNew));
 }
 
 void MainWindow::BindWindow() {
