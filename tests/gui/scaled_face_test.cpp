@@ -78,6 +78,43 @@ TEST(ScaledFaceTest, AnotherScreenRatioKeepsThePicture) {
   EXPECT_EQ(canvas.Image().pixel(80, 20), qRgb(255, 255, 255));
 }
 
+TEST(ScaledFaceTest, APictureTakenInTheMiddleOfADrawingKeepsWhatItShowed) {
+  const qreal ratio = ScreenRatio();
+  ImageCanvas canvas(80, 20, ratio);
+  canvas.Clear();
+  canvas.SetForeColour(0x00000000);
+  ASSERT_TRUE(canvas.TextOutA(0, 0, "A", 1));
+  const QImage taken = canvas.Image();
+  const QImage asItWas = taken.copy();
+  // Text, a filled square and a line after the picture was taken.
+  ASSERT_TRUE(canvas.TextOutA(60, 0, "B", 1));
+  const GdiObject red = canvas.CreatePen(0, 1, 0x000000FF);
+  const GdiObject brush = canvas.CreateSolidBrush(0x000000FF);
+  canvas.SelectObject(red);
+  canvas.SelectObject(brush);
+  const Point square[] = {{30, 5}, {40, 5}, {40, 15}, {30, 15}};
+  ASSERT_TRUE(canvas.Polygon(square, 4));
+  const Point line[] = {{0, 18}, {79, 18}};
+  ASSERT_TRUE(canvas.Polyline(line, 2));
+  canvas.Refresh();
+
+  EXPECT_TRUE(taken == asItWas) << "the picture taken changed afterwards";
+  const QImage& now = canvas.Image();
+  auto inked = [&](const QImage& image, int left, int right) {
+    for (int y = 0; y < static_cast<int>(12 * ratio); ++y)
+      for (int x = static_cast<int>(left * ratio); x < static_cast<int>(right * ratio); ++x)
+        if (image.pixel(x, y) != qRgb(255, 255, 255)) return true;
+    return false;
+  };
+  EXPECT_TRUE(inked(now, 0, 10));
+  EXPECT_TRUE(inked(now, 60, 70)) << "the text drawn after the picture";
+  EXPECT_FALSE(inked(taken, 60, 70));
+  const QPoint middle(static_cast<int>(35 * ratio), static_cast<int>(10 * ratio));
+  EXPECT_EQ(now.pixel(middle), qRgb(255, 0, 0));
+  EXPECT_EQ(taken.pixel(middle), qRgb(255, 255, 255));
+  EXPECT_EQ(now.pixel(static_cast<int>(20 * ratio), static_cast<int>(18 * ratio)), qRgb(255, 0, 0));
+}
+
 TEST(ScaledFaceTest, AThinSolidLineIsWalkedAsGdiDrawsIt) {
   ImageCanvas canvas(100, 40, 1.0);
   const GdiObject pen = canvas.CreatePen(0, 1, 0x000000FF);

@@ -71,6 +71,7 @@ ImageCanvas::ImageCanvas(int width, int height, qreal devicePixelRatio)
 
 void ImageCanvas::SetDevicePixelRatio(qreal ratio) {
   if (ratio <= 0 || qFuzzyCompare(ratio, image_.devicePixelRatio())) return;
+  painter_.reset();
   QImage moved = DeviceImage(width_, height_, ratio);
   QPainter painter(&moved);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -88,12 +89,25 @@ QPen ImageCanvas::PenOf(const DrawObject& pen) const {
   return QPen(pen.colour, device / ratio, pen.style);
 }
 
+QPainter& ImageCanvas::Painter() {
+  if (!painter_) {
+    painter_.emplace(&image_);
+    // A font needs the application object; text does too.
+    if (QGuiApplication::instance()) {
+      Metrics();
+      painter_->setFont(*font_);
+    }
+  }
+  return *painter_;
+}
+
 void ImageCanvas::Clear() {
   // Without an application object there is no palette: white, as on Windows.
   image_.fill(QGuiApplication::instance() ? ToQColor(kSysWindow) : QColor(Qt::white));
 }
 
 void ImageCanvas::Refresh() {
+  painter_.reset();
   if (refresh_) refresh_();
 }
 
@@ -105,6 +119,7 @@ const QFontMetrics& ImageCanvas::Metrics() {
     font_->setPixelSize(kFontPixels);
     font_->setStyleHint(QFont::SansSerif);
     metrics_.emplace(*font_);
+    textHeight_ = metrics_->height();
   }
   return *metrics_;
 }
@@ -125,7 +140,10 @@ int ImageCanvas::TextWidth(const std::string& text) {
   return LaidOut(QString::fromStdString(text)).width;
 }
 
-int ImageCanvas::TextHeight(const std::string&) { return Metrics().height(); }
+int ImageCanvas::TextHeight(const std::string&) {
+  Metrics();
+  return textHeight_;
+}
 
 GdiObject ImageCanvas::CreatePen(int style, int width, Colour colour) {
   const GdiObject handle = nextObject_++;
@@ -204,7 +222,7 @@ bool ImageCanvas::Polyline(const Point* points, int count) {
   if (pen.style == Qt::SolidLine && pen.width <= 1 && image_.devicePixelRatio() == 1.0 &&
       WalkThinPolyline(points, count, pen.colour.rgb()))
     return true;
-  QPainter painter(&image_);
+  QPainter& painter = Painter();
   painter.setPen(PenOf(pen));
   painter.drawPolyline(ToPolygon(points, count));
   return true;
@@ -214,7 +232,7 @@ bool ImageCanvas::Polygon(const Point* points, int count) {
   if (!points || count < 2) return false;
   const DrawObject& pen = objects_.at(selectedPen_);
   const DrawObject& brush = objects_.at(selectedBrush_);
-  QPainter painter(&image_);
+  QPainter& painter = Painter();
   painter.setPen(PenOf(pen));
   painter.setBrush(brush.colour);
   painter.drawPolygon(ToPolygon(points, count));
@@ -224,8 +242,7 @@ bool ImageCanvas::Polygon(const Point* points, int count) {
 bool ImageCanvas::TextOutA(int x, int y, const char* text, int length) {
   if (!text || length < 0) return false;
   LaidOutText& laidOut = LaidOut(QString::fromUtf8(text, length));
-  QPainter painter(&image_);
-  painter.setFont(*font_);
+  QPainter& painter = Painter();
   painter.setPen(foreColour_);
   // Both GDI and a laid-out text place the text cell's top-left corner at (x, y).
   painter.drawStaticText(x, y, laidOut.text);

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHash>
 #include <QImage>
+#include <QPainter>
 #include <QStaticText>
 #include <functional>
 #include <optional>
@@ -22,6 +23,7 @@ namespace quorrel::qt {
 class ImageCanvas : public Canvas {
  public:
   ImageCanvas(int width, int height, qreal devicePixelRatio = 1.0);
+  // The picture so far; the painter draws into the image at once.
   const QImage& Image() const { return image_; }
   // Moves the image to another ratio (the window went to another screen),
   // keeping the picture until the next draw replaces it.
@@ -64,6 +66,11 @@ class ImageCanvas : public Canvas {
   static constexpr std::size_t kLaidOutTexts = 16;
 
   const QFontMetrics& Metrics();
+  // One painter serves a whole drawing, up to Refresh: making one per label
+  // cost more than drawing the label. The raster painter draws into the
+  // image's pixels at once, so writing pixels by hand beside it is sound; an
+  // image copied while it paints is copied deep.
+  QPainter& Painter();
   LaidOutText& LaidOut(const QString& text);
   QPen PenOf(const DrawObject& pen) const;
   // False, drawing nothing, where a point lies too far outside the image.
@@ -81,7 +88,10 @@ class ImageCanvas : public Canvas {
   // Made on first use: a font needs the application object, which a canvas may predate.
   std::optional<QFont> font_;
   std::optional<QFontMetrics> metrics_;
+  int textHeight_ = 0;
   QHash<QString, LaidOutText> laidOut_;
+  // Last, so that it ends before the image goes.
+  std::optional<QPainter> painter_;
 };
 
 }  // namespace quorrel::qt
