@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <cmath>
@@ -113,6 +115,56 @@ TEST(ScaledFaceTest, APictureTakenInTheMiddleOfADrawingKeepsWhatItShowed) {
   EXPECT_EQ(now.pixel(middle), qRgb(255, 0, 0));
   EXPECT_EQ(taken.pixel(middle), qRgb(255, 255, 255));
   EXPECT_EQ(now.pixel(static_cast<int>(20 * ratio), static_cast<int>(18 * ratio)), qRgb(255, 0, 0));
+}
+
+TEST(ScaledFaceTest, TextLooksAsThePainterDrawsIt) {
+  const qreal ratio = ScreenRatio();
+  ImageCanvas canvas(80, 30, ratio);
+  canvas.Clear();
+  const GdiObject pen = canvas.CreatePen(0, 1, 0x00000000);
+  canvas.SelectObject(pen);
+  const Point line[] = {{0, 8}, {79, 8}};
+  ASSERT_TRUE(canvas.Polyline(line, 2));
+  // The same labels again, as every second: the second time from what the
+  // first left behind. One reaches past the left edge, one past the bottom.
+  for (int pass = 0; pass < 2; ++pass) {
+    canvas.SetForeColour(0x000000FF);
+    ASSERT_TRUE(canvas.TextOutA(2, 2, "DS 12", 5));
+    canvas.SetForeColour(0x00FF0000);
+    ASSERT_TRUE(canvas.TextOutA(-6, 14, "US", 2));
+    ASSERT_TRUE(canvas.TextOutA(50, 24, "Wg", 2));
+  }
+  canvas.Refresh();
+
+  QImage drawn(canvas.Image().size(), QImage::Format_RGB32);
+  drawn.setDevicePixelRatio(ratio);
+  drawn.fill(Qt::white);
+  QPainter painter(&drawn);
+  QFont font("DejaVu Sans");  // the graph's font
+  font.setPixelSize(11);
+  font.setStyleHint(QFont::SansSerif);
+  painter.setFont(font);
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 0) {
+      painter.setPen(QPen(Qt::black, 1 / ratio * std::max<qreal>(1, std::round(ratio))));
+      painter.drawLine(QLineF(0, 8, 79, 8));
+    }
+    painter.setPen(QColor(255, 0, 0));
+    painter.drawStaticText(2, 2, QStaticText("DS 12"));
+    painter.setPen(QColor(0, 0, 255));
+    painter.drawStaticText(-6, 14, QStaticText("US"));
+    painter.drawStaticText(50, 24, QStaticText("Wg"));
+  }
+  painter.end();
+  int worst = 0;
+  for (int y = 0; y < drawn.height(); ++y)
+    for (int x = 0; x < drawn.width(); ++x) {
+      const QRgb a = canvas.Image().pixel(x, y), b = drawn.pixel(x, y);
+      if (y == static_cast<int>(8 * ratio)) continue;  // the line, drawn its own way
+      worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                        std::abs(qBlue(a) - qBlue(b))});
+    }
+  EXPECT_LE(worst, 1);
 }
 
 TEST(ScaledFaceTest, AThinSolidLineIsWalkedAsGdiDrawsIt) {

@@ -62,7 +62,11 @@ class ImageCanvas : public Canvas {
   struct LaidOutText {
     QStaticText text;
     int width = 0;
+    // The text's coverage, drawn once at the image's ratio, with a margin of
+    // kMaskMargin logical pixels round the text cell for overhanging glyphs.
+    QImage coverage;
   };
+  static constexpr int kMaskMargin = 4;
   static constexpr std::size_t kLaidOutTexts = 16;
 
   const QFontMetrics& Metrics();
@@ -71,6 +75,9 @@ class ImageCanvas : public Canvas {
   // image's pixels at once, so writing pixels by hand beside it is sound; an
   // image copied while it paints is copied deep.
   QPainter& Painter();
+  // Blends a text's coverage in the given colour over the image, with its
+  // cell's top-left corner at (x, y). At a whole ratio only.
+  void BlendText(int x, int y, LaidOutText& text, QRgb colour);
   LaidOutText& LaidOut(const QString& text);
   QPen PenOf(const DrawObject& pen) const;
   // False, drawing nothing, where a point lies too far outside the image.
