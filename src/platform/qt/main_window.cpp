@@ -244,11 +244,57 @@ class LogLayout : public QPlainTextDocumentLayout {
   bool held_ = false;
 };
 
-// The log box, telling which block its view starts with.
+// The log box. Its lines are dropped at the top and appended at the bottom,
+// and it follows the newest line.
 class LogBox : public QPlainTextEdit {
  public:
-  using QPlainTextEdit::firstVisibleBlock;
   using QPlainTextEdit::QPlainTextEdit;
+
+  // Drops the first `dropped` lines and appends `appended`, repainting what
+  // changed rather than the whole box, and scrolls to the end.
+  void DropAndAppend(int dropped, const QString& appended) {
+    // Two edits, not one edit block: a block reports one change from its
+    // first to its last position, and the layout would redo all between.
+    QTextDocument* doc = document();
+    auto* layout = static_cast<LogLayout*>(doc->documentLayout());
+    QScrollBar* bar = verticalScrollBar();
+    QWidget* view = viewport();
+    const QTextBlock top = firstVisibleBlock();
+    const int topNumber =
+        top.isValid() && top.firstLineNumber() == bar->value() ? top.blockNumber() : -1;
+    // The blocks before the last stay as they are until the drop.
+    const int firstNew = std::max(0, doc->blockCount() - 1 - dropped);
+    QTextCursor cursor(doc);
+    layout->Hold();
+    // The new lines first: the bar's range grows before it shrinks, so its
+    // value never has to give way in between.
+    if (!appended.isEmpty()) {
+      cursor.movePosition(QTextCursor::End);
+      cursor.insertText(appended);
+    }
+    if (dropped > 0) {
+      cursor.movePosition(QTextCursor::Start);
+      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, dropped);
+      cursor.removeSelectedText();
+      // The view keeps its top block by number, so it now shows the lines
+      // `dropped` blocks further down. Where the dropped lines were all above
+      // it, that is the shown picture moved up by those blocks' height: a
+      // blit and a strip at the bottom. Otherwise the box is drawn afresh.
+      qreal moved = 0;
+      if (topNumber >= dropped && view->isVisible()) {
+        QTextBlock b = doc->findBlockByNumber(topNumber - dropped);
+        for (int i = 0; i < dropped && b.isValid(); ++i, b = b.next())
+          moved += layout->blockBoundingRect(b).height();
+      }
+      if (moved > 0 && moved == std::floor(moved))
+        view->scroll(0, -static_cast<int>(moved));
+      else
+        view->update();
+    }
+    layout->Release();
+    bar->setValue(bar->maximum());
+    layout->RepaintFrom(doc->findBlockByNumber(firstNew));
+  }
 };
 
 // Enter and Return press a focused button, as they do on Windows; Qt gives
@@ -554,56 +600,16 @@ void MainWindow::ShowLog(QPlainTextEdit* log, const std::string& text) {
   // A paragraph separator inside a message would be a block of its own and
   // throw the line count off; such a text is set whole.
   constexpr std::string_view kParagraphSeparator = "\xE2\x80\xA9";
-  QScrollBar* bar = log->verticalScrollBar();
   if (edit.replaceAll || edit.appended.find(kParagraphSeparator) != std::string_view::npos ||
       shownLog_.find(kParagraphSeparator) != std::string::npos) {
     log->setPlainText(shown(text));
-    shownLog_ = text;
-    bar->setValue(bar->maximum());
-    return;
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+  } else {
+    static_cast<LogBox*>(log)->DropAndAppend(
+        static_cast<int>(std::count(edit.dropped.begin(), edit.dropped.end(), '\n')),
+        shown(edit.appended));
   }
-  // Two edits, not one edit block: a block reports one change from its
-  // first to its last position, and the layout would redo all between.
-  QTextDocument* doc = log->document();
-  auto* layout = static_cast<LogLayout*>(doc->documentLayout());
-  QWidget* view = log->viewport();
-  const QTextBlock top = static_cast<LogBox*>(log)->firstVisibleBlock();
-  const int topNumber =
-      top.isValid() && top.firstLineNumber() == bar->value() ? top.blockNumber() : -1;
-  const int dropped = static_cast<int>(std::count(edit.dropped.begin(), edit.dropped.end(), '\n'));
-  // The blocks before the last stay as they are until the drop.
-  const int firstNew = std::max(0, doc->blockCount() - 1 - dropped);
-  QTextCursor cursor(doc);
-  layout->Hold();
-  // The new lines first: the bar's range grows before it shrinks, so its
-  // value never has to give way in between.
-  if (!edit.appended.empty()) {
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(shown(edit.appended));
-  }
-  if (dropped > 0) {
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, dropped);
-    cursor.removeSelectedText();
-    // The view keeps its top block by number, so it now shows the lines
-    // `dropped` blocks further down. Where the dropped lines were all above
-    // it, that is the shown picture moved up by those blocks' height: a
-    // blit and a strip at the bottom. Otherwise the box is drawn afresh.
-    qreal moved = 0;
-    if (topNumber >= dropped && view->isVisible()) {
-      QTextBlock b = doc->findBlockByNumber(topNumber - dropped);
-      for (int i = 0; i < dropped && b.isValid(); ++i, b = b.next())
-        moved += layout->blockBoundingRect(b).height();
-    }
-    if (moved > 0 && moved == std::floor(moved))
-      view->scroll(0, -static_cast<int>(moved));
-    else
-      view->update();
-  }
-  layout->Release();
   shownLog_ = text;
-  bar->setValue(bar->maximum());
-  layout->RepaintFrom(doc->findBlockByNumber(firstNew));
 }
 
 void MainWindow::BindWindow() {
