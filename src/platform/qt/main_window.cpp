@@ -22,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionSlider>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -175,32 +176,98 @@ class TickBar : public QProgressBar {
 // fill. For a bar this size the hand-off costs several times the fill. Each
 // band is drawn whole into an image of its own, so every pixel is drawn once,
 // as it would be on the widget; at a fractional scale the bar is drawn as is.
+// Of the log's bar, only the bands it is repainting are drawn.
 class BandedScrollBarStyle : public QProxyStyle {
  public:
   static constexpr int kBandRows = 64;
 
   void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                          QPainter* painter, const QWidget* widget) const override {
-    const qreal ratio = painter->device()->devicePixelRatio();
-    const QRect all = option->rect;
-    if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
-      QProxyStyle::drawComplexControl(control, option, painter, widget);
+                          QPainter* painter, const QWidget* widget) const override;
+};
+
+// The log's scroll bar. While the log grows, each line changes the bar's
+// range, and Qt repaints the whole bar at every change; yet only the slider
+// moves. This bar repaints the places the slider left and took, and nothing
+// while it stays on the same pixels.
+class LogScrollBar : public QScrollBar {
+ public:
+  explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
+    auto* banded = new BandedScrollBarStyle;
+    banded->setParent(this);
+    setStyle(banded);
+  }
+
+  // The part of the bar being painted, or an empty region outside a paint.
+  const QRegion& Painting() const { return painting_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    painting_ = event->region();
+    QScrollBar::paintEvent(event);
+    painting_ = QRegion();
+    shown_ = Now();
+  }
+
+  void sliderChange(SliderChange change) override {
+    const Slider before = shown_;
+    shown_ = Now();
+    // A bar whose range empties or fills is drawn differently as a whole.
+    if (change == SliderStepsChange || !before.known || before.empty != shown_.empty ||
+        style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this)) {
+      QScrollBar::sliderChange(change);
       return;
     }
-    const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
-    for (int top = all.top(); top <= all.bottom(); top += rows) {
-      const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
-      QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-      image.setDevicePixelRatio(ratio);
-      image.fill(Qt::transparent);
-      QPainter bandPainter(&image);
-      bandPainter.translate(-band.topLeft());
-      QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-      bandPainter.end();
-      painter->drawImage(band.topLeft(), image);
-    }
+    // Styles draw the slider's outline just outside its rectangle.
+    const int m = kOutline;
+    if (shown_.rect != before.rect) update((before.rect | shown_.rect).adjusted(-m, -m, m, m));
   }
+
+ private:
+  static constexpr int kOutline = 2;
+
+  struct Slider {
+    bool known = false;
+    bool empty = true;
+    QRect rect;
+  };
+
+  Slider Now() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        true, minimum() == maximum(),
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this)};
+  }
+
+  QRegion painting_;
+  Slider shown_;
 };
+
+void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
+                                              const QStyleOptionComplex* option, QPainter* painter,
+                                              const QWidget* widget) const {
+  const qreal ratio = painter->device()->devicePixelRatio();
+  const QRect all = option->rect;
+  if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    return;
+  }
+  const auto* bar = dynamic_cast<const LogScrollBar*>(widget);
+  const QRegion painting = bar && !bar->Painting().isEmpty() ? bar->Painting() : QRegion(all);
+  const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
+  for (int top = all.top(); top <= all.bottom(); top += rows) {
+    const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
+    if (!painting.intersects(band)) continue;
+    QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter bandPainter(&image);
+    bandPainter.translate(-band.topLeft());
+    QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+    bandPainter.end();
+    painter->drawImage(band.topLeft(), image);
+  }
+}
 
 // The log's layout, which redoes and repaints no more than a log's edits need.
 // - Each block keeps its shaped glyphs. A block's layout throws them away once
@@ -418,9 +485,7 @@ QWidget* MainWindow::Build(Control& control) {
         edit->setUndoRedoEnabled(false);
         edit->setTabChangesFocus(true);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        auto* bandedStyle = new BandedScrollBarStyle;
-        bandedStyle->setParent(edit);
-        edit->verticalScrollBar()->setStyle(bandedStyle);
+        edit->setVerticalScrollBar(new LogScrollBar(edit));
         QPalette white = edit->palette();
         white.setColor(QPalette::Base, Qt::white);
         edit->setPalette(white);
