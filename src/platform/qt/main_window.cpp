@@ -211,8 +211,9 @@ class LogScrollBar : public QScrollBar {
   void sliderChange(SliderChange change) override {
     const Slider before = shown_;
     shown_ = Now();
-    // A bar whose range empties or fills is drawn differently as a whole.
-    if (change == SliderStepsChange || !before.known || before.empty != shown_.empty ||
+    // A bar whose range empties or fills is drawn differently as a whole. A
+    // page step, like a range, only sizes the slider.
+    if (!before.known || before.empty != shown_.empty ||
         style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this)) {
       QScrollBar::sliderChange(change);
       return;
