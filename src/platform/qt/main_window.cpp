@@ -176,13 +176,40 @@ class TickBar : public QProgressBar {
 // fill. For a bar this size the hand-off costs several times the fill. Each
 // band is drawn whole into an image of its own, so every pixel is drawn once,
 // as it would be on the widget; at a fractional scale the bar is drawn as is.
-// Of the log's bar, only the bands it is repainting are drawn.
+// Only the bands the bar's paint touches are drawn.
 class BandedScrollBarStyle : public QProxyStyle {
  public:
   static constexpr int kBandRows = 64;
 
+  // `painting` is the region the bar is painting, empty outside its paints.
+  explicit BandedScrollBarStyle(const QRegion& painting) : painting_(painting) {}
+
   void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                          QPainter* painter, const QWidget* widget) const override;
+                          QPainter* painter, const QWidget* widget) const override {
+    const qreal ratio = painter->device()->devicePixelRatio();
+    const QRect all = option->rect;
+    if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
+      QProxyStyle::drawComplexControl(control, option, painter, widget);
+      return;
+    }
+    const QRegion painting = painting_.isEmpty() ? QRegion(all) : painting_;
+    const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
+    for (int top = all.top(); top <= all.bottom(); top += rows) {
+      const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
+      if (!painting.intersects(band)) continue;
+      QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(ratio);
+      image.fill(Qt::transparent);
+      QPainter bandPainter(&image);
+      bandPainter.translate(-band.topLeft());
+      QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+      bandPainter.end();
+      painter->drawImage(band.topLeft(), image);
+    }
+  }
+
+ private:
+  const QRegion& painting_;
 };
 
 // The log's scroll bar. While the log grows, each line changes the bar's
@@ -192,13 +219,10 @@ class BandedScrollBarStyle : public QProxyStyle {
 class LogScrollBar : public QScrollBar {
  public:
   explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
-    auto* banded = new BandedScrollBarStyle;
+    auto* banded = new BandedScrollBarStyle(painting_);
     banded->setParent(this);
     setStyle(banded);
   }
-
-  // The part of the bar being painted, or an empty region outside a paint.
-  const QRegion& Painting() const { return painting_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override {
@@ -243,32 +267,6 @@ class LogScrollBar : public QScrollBar {
   QRegion painting_;
   Slider shown_;
 };
-
-void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
-                                              const QStyleOptionComplex* option, QPainter* painter,
-                                              const QWidget* widget) const {
-  const qreal ratio = painter->device()->devicePixelRatio();
-  const QRect all = option->rect;
-  if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
-    QProxyStyle::drawComplexControl(control, option, painter, widget);
-    return;
-  }
-  const auto* bar = dynamic_cast<const LogScrollBar*>(widget);
-  const QRegion painting = bar && !bar->Painting().isEmpty() ? bar->Painting() : QRegion(all);
-  const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
-  for (int top = all.top(); top <= all.bottom(); top += rows) {
-    const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
-    if (!painting.intersects(band)) continue;
-    QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(Qt::transparent);
-    QPainter bandPainter(&image);
-    bandPainter.translate(-band.topLeft());
-    QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-    bandPainter.end();
-    painter->drawImage(band.topLeft(), image);
-  }
-}
 
 // The log's layout, which redoes and repaints no more than a log's edits need.
 // - Each block keeps its shaped glyphs. A block's layout throws them away once
