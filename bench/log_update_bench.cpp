@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 namespace quorrel {
 namespace {

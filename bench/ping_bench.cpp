@@ -21,10 +21,10 @@
 #include "fakes/fakes.h"
 #include "netns.h"
 #include "ping/mod_ping.h"
-#include "platform/posix/files.h"
-#include "platform/posix/icmp.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/posix_icmp.h"
 #include "platform/posix/icmp_packet.h"
-#include "platform/posix/winsock.h"
+#include "platform/posix/posix_winsock.h"
 
 namespace quorrel::posix {
 namespace {

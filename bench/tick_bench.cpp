@@ -9,10 +9,10 @@
 
 #include "../tests/unit/fakes/fakes.h"
 #include "graph/mod_graph.h"
-#include "platform/posix/clock.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/if_table.h"
-#include "platform/qt/canvas.h"
+#include "platform/qt/image_canvas.h"
 #include "window/bandwidth.h"
 
 namespace quorrel {

@@ -14,7 +14,7 @@
 #include "fuzz_check.h"
 #include "interfaces/c_ip_helper.h"
 #include "platform/iphlpapi.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_files.h"
 
 namespace {
 

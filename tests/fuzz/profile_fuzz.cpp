@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/posix/profile.h"
+#include "platform/posix/posix_profile.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 namespace quorrel::qt {
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "netns.h"
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 namespace quorrel::qt {
 namespace {

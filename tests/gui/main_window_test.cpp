@@ -1,5 +1,5 @@
 // The Qt face, offscreen: the window as a person first sees and uses it.
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "platform/qt/canvas.h"
+#include "platform/qt/image_canvas.h"
 #include "platform/qt/icons.h"
 
 namespace quorrel::qt {

@@ -16,7 +16,7 @@
 #include <QStyleOptionButton>
 #include <cmath>
 
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 namespace quorrel::qt {
 namespace {

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "platform/qt/icons.h"
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/tray.h"
 #include "window/state_pictures.h"
 

@@ -1,7 +1,7 @@
 // The ICMP echo service on real sockets, between network namespaces made here:
 // a client namespace (where the echo is sent from, with the datagram socket
 // allowed) joined by a veth pair to a server namespace (the test host).
-#include "platform/posix/icmp.h"
+#include "platform/posix/posix_icmp.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,10 +32,10 @@
 #include "fakes/fakes.h"
 #include "netns.h"
 #include "ping/mod_ping.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/icmp_channel.h"
 #include "platform/posix/icmp_packet.h"
-#include "platform/posix/winsock.h"
+#include "platform/posix/posix_winsock.h"
 
 namespace quorrel::posix {
 namespace {

@@ -26,7 +26,7 @@
 #include "if_table_reference.h"
 #include "interfaces/c_ip_helper.h"
 #include "netns.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/link_messages.h"
 #include "window/form1.h"
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/posix/clock.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_files.h"
 #include "test_dir.h"
 #include "window/event_log.h"
 

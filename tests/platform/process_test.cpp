@@ -1,5 +1,5 @@
 // "Run Fix" with the real process service: commands really start, detached.
-#include "platform/posix/process.h"
+#include "platform/posix/posix_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

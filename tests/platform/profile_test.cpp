@@ -1,6 +1,6 @@
 // The INI file service on real files, held to GetPrivateProfileStringA /
 // WritePrivateProfileStringA's behaviour.
-#include "platform/posix/profile.h"
+#include "platform/posix/posix_profile.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "netns.h"
-#include "platform/posix/files.h"
+#include "platform/posix/posix_files.h"
 #include "settings/mod_general.h"
 #include "test_dir.h"
 

@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <QSessionManager>
 
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/session_end.h"
 
 int main(int argc, char** argv) {

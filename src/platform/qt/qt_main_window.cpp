@@ -1,4 +1,4 @@
-#include "platform/qt/main_window.h"
+#include "platform/qt/qt_main_window.h"
 
 #include <qdrawutil.h>
 

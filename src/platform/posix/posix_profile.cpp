@@ -1,4 +1,4 @@
-#include "platform/posix/profile.h"
+#include "platform/posix/posix_profile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/winsock.h"
+#include "platform/posix/posix_winsock.h"
 
 #include <arpa/inet.h>
 

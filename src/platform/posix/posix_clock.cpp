@@ -1,4 +1,4 @@
-#include "platform/posix/clock.h"
+#include "platform/posix/posix_clock.h"
 
 #include <langinfo.h>
 

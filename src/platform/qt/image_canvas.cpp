@@ -1,4 +1,4 @@
-#include "platform/qt/canvas.h"
+#include "platform/qt/image_canvas.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "platform/posix/icmp.h"
+#include "platform/posix/posix_icmp.h"
 
 #include <unistd.h>
 

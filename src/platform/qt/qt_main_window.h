@@ -8,14 +8,14 @@
 #include <memory>
 #include <string>
 
-#include "platform/posix/clock.h"
-#include "platform/posix/files.h"
-#include "platform/posix/icmp.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/posix_icmp.h"
 #include "platform/posix/if_table.h"
-#include "platform/posix/process.h"
-#include "platform/posix/profile.h"
-#include "platform/posix/winsock.h"
-#include "platform/qt/canvas.h"
+#include "platform/posix/posix_process.h"
+#include "platform/posix/posix_profile.h"
+#include "platform/posix/posix_winsock.h"
+#include "platform/qt/image_canvas.h"
 #include "platform/qt/tray.h"
 #include "window/form1.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/process.h"
+#include "platform/posix/posix_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
