@@ -1,0 +1,114 @@
+#include "watch/metrics_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "platform/posix/unique_fd.h"
+#include "watch/metrics.h"
+
+namespace quorrel::watch {
+namespace {
+
+constexpr char kNotFound[] = "Not found: the metrics are at /metrics\n";
+constexpr char kNotAllowed[] = "Only GET and HEAD are served\n";
+
+MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body,
+                 const char* contentType, bool allowHeader) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+  if (allowHeader) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url, const char* method,
+                     const char* /*version*/, const char* /*uploadData*/, size_t* uploadSize,
+                     void** /*requestState*/) {
+  auto& server = *static_cast<MetricsServer*>(context);
+  // Answered at the first call, before any body is read: a scrape has none,
+  // and a body sent anyway is not kept.
+  *uploadSize = 0;
+  const std::string_view m(method);
+  if (m != MHD_HTTP_METHOD_GET && m != MHD_HTTP_METHOD_HEAD)
+    return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, kNotAllowed, "text/plain; charset=utf-8",
+                 true);
+  if (std::string_view(url) != "/metrics")
+    return Reply(connection, MHD_HTTP_NOT_FOUND, kNotFound, "text/plain; charset=utf-8", false);
+  const char* accept = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Accept");
+  const bool openMetrics = FormatFor(accept ? accept : "") == ExpositionFormat::kOpenMetrics;
+  const std::shared_ptr<const std::string> text = server.Current(openMetrics);
+  return Reply(connection, MHD_HTTP_OK, *text,
+               openMetrics ? kOpenMetricsContentType : kText004ContentType, false);
+}
+
+}  // namespace
+
+std::unique_ptr<MetricsServer> MetricsServer::Start(const ListenAddress& address,
+                                                    std::string& error) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_INET;
+  if (address.host.find(':') != std::string::npos) {
+    family = AF_INET6;
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(address.port);
+    ::inet_pton(AF_INET6, address.host.c_str(), &v6.sin6_addr);
+    length = sizeof v6;
+  } else {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(address.port);
+    ::inet_pton(AF_INET, address.host.c_str(), &v4.sin_addr);
+    length = sizeof v4;
+  }
+  posix::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const int on = 1;
+  if (fd.Get() < 0 || ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+      ::listen(fd.Get(), 16) != 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  std::unique_ptr<MetricsServer> server(new MetricsServer());
+  // One internal thread with epoll: a scrape a second needs no pool.
+  server->daemon_ =
+      MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &OnRequest, server.get(),
+                       MHD_OPTION_LISTEN_SOCKET, fd.Get(), MHD_OPTION_CONNECTION_LIMIT,
+                       kMaxConnections, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                       MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_END);
+  if (server->daemon_ == nullptr) {
+    error = "the HTTP server did not start";
+    return nullptr;
+  }
+  fd.Release();  // the daemon closes it when it stops
+  return server;
+}
+
+MetricsServer::~MetricsServer() {
+  if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
+}
+
+void MetricsServer::Publish(std::string text004, std::string openMetrics) {
+  auto a = std::make_shared<const std::string>(std::move(text004));
+  auto b = std::make_shared<const std::string>(std::move(openMetrics));
+  const std::lock_guard lock(mutex_);
+  text004_.swap(a);
+  openMetrics_.swap(b);
+}
+
+std::shared_ptr<const std::string> MetricsServer::Current(bool openMetrics) const {
+  const std::lock_guard lock(mutex_);
+  return openMetrics ? openMetrics_ : text004_;
+}
+
+}  // namespace quorrel::watch

@@ -1,0 +1,167 @@
+#include "watch/watch_monitor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/bytes.h"
+#include "quality/quality_text.h"
+
+namespace quorrel::watch {
+
+std::uint32_t OutcomeIcmp::IcmpSendEcho(IcmpHandle handle, std::uint32_t destination,
+                                        const void* requestData, std::uint16_t requestSize,
+                                        const void* requestOptions, void* reply,
+                                        std::uint32_t replySize, std::uint32_t timeoutMs) {
+  const std::uint32_t replies = inner_.IcmpSendEcho(handle, destination, requestData, requestSize,
+                                                    requestOptions, reply, replySize, timeoutMs);
+  PingOutcome outcome;
+  const auto* record = static_cast<const std::uint8_t*>(reply);
+  outcome.passed = replies != 0 && replySize >= kEchoReplyRecordSize &&
+                   ReadLe32(record + kEchoReplyStatusOffset) == kIpSuccess;
+  if (outcome.passed) {
+    std::uint32_t micros = 0;
+    if (inner_.RoundTripMicros(handle, micros)) {
+      outcome.rttMicros = micros;
+    } else {
+      outcome.rttMicros = ReadLe32(record + kEchoReplyRoundTripOffset) * 1000u;
+      outcome.wholeMillis = true;
+    }
+  }
+  outcome_ = outcome;
+  return replies;
+}
+
+Monitor::Monitor(const WatchOptions& options, int adapterIndex, std::string adapterName,
+                 LineSink sink)
+    : options_(options),
+      adapterIndex_(adapterIndex),
+      sink_(std::move(sink)),
+      metrics_(options.ip, std::move(adapterName), QUORREL_VERSION) {}
+
+void Monitor::Start() {
+  form_ = std::make_unique<Form1>(services_.Ports());
+  Form1& form = *form_;
+  form.Form_Load();
+  form.txtIP.SetText(options_.ip);
+  form.txtInterval.SetText(std::to_string(options_.interval));
+  form.chkChanges.SetValue(options_.changesOnly ? 1 : 0);
+  form.txtFix.SetText(options_.fix);
+  // The list holds the adapters in the table's order; the one measured is
+  // found by the kernel's index, as names and descriptions may repeat.
+  if (adapterIndex_ != 0 && form.sampler.ipHelper) {
+    auto table = form.sampler.ipHelper->Interfaces();
+    for (std::int32_t i = 1; i <= table->Count(); ++i)
+      if (table->Item(i)->InterfaceIndex() == adapterIndex_)
+        form.cboConnections.SetListIndex(i - 1);
+  } else {
+    form.cboConnections.SetListIndex(-1);
+  }
+  // Only the model's AddLogLine sets the log, one line at a time; the new
+  // line is the last whole one.
+  form.txtOut.SetObserver([this](Control& control, Property property) {
+    if (property != Property::kText) return;
+    const std::string& text = static_cast<TextBox&>(control).Text();
+    if (text.size() < 2) return;
+    const std::size_t begin = text.rfind("\r\n", text.size() - 3);
+    lines_.push_back(text.substr(begin == std::string::npos ? 0 : begin + 2,
+                                 text.size() - 2 - (begin == std::string::npos ? 0 : begin + 2)));
+  });
+  form.cmdToggle_Click();
+  quality_.Reset(services_.clock.Now());
+  // The first ping goes out with the first tick, not a whole interval later.
+  form.tickCount = form.pingInterval;
+  Flush(std::nullopt);
+}
+
+void Monitor::Tick() {
+  Form1& form = *form_;
+  form.tmrBandwidth_Timer();
+  form.tmrPing_Timer();
+  std::optional<PingOutcome> outcome;
+  // The tick count starts again from 0 exactly when the tick pinged.
+  if (form.tickCount == 0) {
+    outcome = services_.icmp.TakeOutcome();
+    if (!outcome || form.pingState != 1) outcome = PingOutcome{};  // no echo left the machine
+    PingSample sample;
+    sample.passed = outcome->passed;
+    sample.when = services_.clock.Now();
+    sample.rttMicros = outcome->rttMicros.value_or(0);
+    sample.wholeMillis = outcome->wholeMillis;
+    quality_.Add(sample);
+    std::optional<double> seconds;
+    if (outcome->rttMicros) seconds = *outcome->rttMicros / 1e6;
+    metrics_.RecordProbe(outcome->passed, seconds);
+    metrics_.SetOutages(static_cast<std::uint64_t>(quality_.OutageCount()),
+                        static_cast<double>(quality_.OutageSeconds()));
+    if (outcome->passed) {
+      failedInARow_ = 0;
+      fixStarted_ = false;
+    } else if (++failedInARow_ >= options_.fixAfter && options_.fixAfter > 0 && !fixStarted_) {
+      fixStarted_ = true;
+      form.cmdRunFix_Click();
+    }
+  }
+  if (adapterIndex_ != 0) {
+    if (auto counters = route_.Counters(adapterIndex_))
+      metrics_.SetTraffic(counters->rxBytes, counters->txBytes);
+  }
+  Flush(outcome);
+}
+
+void Monitor::Stop() {
+  Form1& form = *form_;
+  if (form.tmrPing.Enabled()) form.cmdToggle_Click();
+  quality_.Stop(services_.clock.Now());
+  metrics_.SetOutages(static_cast<std::uint64_t>(quality_.OutageCount()),
+                      static_cast<double>(quality_.OutageSeconds()));
+  // Not the window's shutdown: that saves its Settings.ini and log, which
+  // are the window program's, not the monitor's.
+  Flush(std::nullopt);
+}
+
+void Monitor::Flush(const std::optional<PingOutcome>& outcome) {
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    std::string line = std::move(lines_[i]);
+    // The tick's first line is the ping's result (a changes-only tick that
+    // repeats the state adds none at all).
+    if (i == 0 && outcome && outcome->rttMicros)
+      line += " (round trip " +
+              FormatRoundTrip(static_cast<double>(*outcome->rttMicros), outcome->wholeMillis) + ")";
+    sink_(line);
+  }
+  lines_.clear();
+}
+
+std::string WriteFileAtomically(const std::string& path, const std::string& text) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  // A leading dot and a suffix other than .prom keep the textfile collector
+  // from reading the temporary file itself.
+  const std::string temporary = folder + "." + base + "." + std::to_string(::getpid()) + ".tmp";
+  posix::UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return std::strerror(errno);
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd.Get(), text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string reason = std::strerror(n < 0 ? errno : ENOSPC);
+      ::unlink(temporary.c_str());
+      return reason;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  fd.Reset();
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    return reason;
+  }
+  return {};
+}
+
+}  // namespace quorrel::watch
