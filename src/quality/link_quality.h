@@ -137,6 +137,7 @@ class LinkQuality {
   };
   using SeqQueue = quality_detail::FixedQueue<std::int64_t, kQualityWindow>;
 
+  explicit LinkQuality(std::vector<Outage>&& ledger);
   void Evict(std::int64_t seq);
   Outage& NewestOutage();
   void SetEnd(Outage& outage, const LocalTime& end);

@@ -1,0 +1,239 @@
+#include "quality/link_quality.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace quorrel {
+namespace {
+
+constexpr std::size_t kWindow = kQualityWindow;
+constexpr double kJitterGain = 1.0 / 16.0;
+
+// (15/16)^k for the window's weights: the reply k places after the oldest
+// D has been filtered k more times.
+const std::array<double, kWindow>& DecayPowers() {
+  static const std::array<double, kWindow> powers = [] {
+    std::array<double, kWindow> p{};
+    p[0] = 1.0;
+    for (std::size_t k = 1; k < kWindow; ++k) p[k] = p[k - 1] * (1.0 - kJitterGain);
+    return p;
+  }();
+  return powers;
+}
+
+std::int64_t Seconds(const LocalTime& from, const LocalTime& to) {
+  return std::max<std::int64_t>(0, CivilSeconds(to) - CivilSeconds(from));
+}
+
+}  // namespace
+
+std::int64_t CivilSeconds(const LocalTime& t) {
+  // Days from the civil date, counting from 0000-03-01 so the leap day ends a year.
+  const std::int64_t y = t.year - (t.month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t mp = (t.month + 9) % 12;
+  const std::int64_t doy = (153 * mp + 2) / 5 + t.day - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const std::int64_t days = era * 146097 + doe - 719468;
+  return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+LinkQuality::LinkQuality() : outages_(kOutagesKept) {}
+
+void LinkQuality::Reset(const LocalTime& start) {
+  // The ledger's storage stays; everything else starts over.
+  std::vector<Outage> ledger = std::move(outages_);
+  *this = LinkQuality(std::move(ledger));
+  started_ = true;
+  running_ = true;
+  startTime_ = start;
+  latestTime_ = start;
+}
+
+LinkQuality::LinkQuality(std::vector<Outage>&& ledger) : outages_(std::move(ledger)) {}
+
+void LinkQuality::Add(const PingSample& ping) {
+  if (!running_) return;
+  last_ = ping;
+  last_.rttMicros = ping.passed ? std::clamp<std::int64_t>(ping.rttMicros, 0, kMaxRttMicros) : 0;
+  latestTime_ = ping.when;
+  const std::int64_t rtt = last_.rttMicros;
+
+  const std::int64_t seq = nextSeq_++;
+  if (seq >= static_cast<std::int64_t>(kWindow)) Evict(seq - static_cast<std::int64_t>(kWindow));
+  Slot& slot = slots_[seq % kWindow];
+  slot = Slot{};
+  slot.passed = ping.passed;
+  ++allPings_;
+  if (ping.passed) {
+    slot.rtt = rtt;
+    if (!replies_.Empty()) {
+      slot.dAbs = std::llabs(rtt - slots_[replies_.Back() % kWindow].rtt);
+      slot.hasD = true;
+      windowJitter_ += (static_cast<double>(slot.dAbs) - windowJitter_) * kJitterGain;
+    }
+    replies_.PushBack(seq);
+    windowSum_ += rtt;
+    windowSumSq_ += rtt * rtt;
+    while (!minQueue_.Empty() && slots_[minQueue_.Back() % kWindow].rtt >= rtt) minQueue_.PopBack();
+    minQueue_.PushBack(seq);
+    while (!maxQueue_.Empty() && slots_[maxQueue_.Back() % kWindow].rtt <= rtt) maxQueue_.PopBack();
+    maxQueue_.PushBack(seq);
+    windowWholeMillis_ = ping.wholeMillis;
+
+    if (allPings_ - allLost_ == 1) {
+      allMin_ = allMax_ = rtt;
+    } else {
+      const double d = static_cast<double>(std::llabs(rtt - allLastRtt_));
+      allJitter_ += (d - allJitter_) * kJitterGain;
+      allMin_ = std::min(allMin_, rtt);
+      allMax_ = std::max(allMax_, rtt);
+    }
+    allSum_ += rtt;
+    allSumSq_ += static_cast<double>(rtt) * static_cast<double>(rtt);
+    allLastRtt_ = rtt;
+    allWholeMillis_ = ping.wholeMillis;
+
+    if (keptCount_ > 0 && NewestOutage().open) {
+      Outage& outage = NewestOutage();
+      SetEnd(outage, ping.when);
+      outage.open = false;
+      closedOutageSeconds_ += outage.seconds;
+    }
+  } else {
+    ++windowLost_;
+    ++allLost_;
+    if (keptCount_ > 0 && NewestOutage().open) {
+      SetEnd(NewestOutage(), ping.when);
+    } else {
+      ++outageCount_;
+      std::size_t at;
+      if (keptCount_ < kOutagesKept) {
+        at = (keptHead_ + keptCount_++) % kOutagesKept;
+      } else {
+        at = keptHead_;
+        keptHead_ = (keptHead_ + 1) % kOutagesKept;
+      }
+      outages_[at] = Outage{ping.when, ping.when, 0, true};
+    }
+  }
+}
+
+// Takes the ping `seq` out of the window's figures. The jitter loses the term
+// of the D between this reply and the next one, which leaves exactly the
+// filter run from the next reply on.
+void LinkQuality::Evict(std::int64_t seq) {
+  const Slot& slot = slots_[seq % kWindow];
+  if (!slot.passed) {
+    --windowLost_;
+    return;
+  }
+  windowSum_ -= slot.rtt;
+  windowSumSq_ -= slot.rtt * slot.rtt;
+  const std::size_t replies = replies_.Size();
+  replies_.PopFront();
+  if (minQueue_.Front() == seq) minQueue_.PopFront();
+  if (maxQueue_.Front() == seq) maxQueue_.PopFront();
+  if (replies_.Empty()) {
+    windowJitter_ = 0;
+    return;
+  }
+  Slot& next = slots_[replies_.Front() % kWindow];
+  if (replies == 2) {
+    // No D is left; set exactly rather than leave rounding behind.
+    windowJitter_ = 0;
+  } else {
+    windowJitter_ -= DecayPowers()[replies - 2] * kJitterGain * static_cast<double>(next.dAbs);
+    windowJitter_ = std::max(0.0, windowJitter_);
+  }
+  next.hasD = false;
+  next.dAbs = 0;
+}
+
+void LinkQuality::Stop(const LocalTime& stop) {
+  if (!running_) return;
+  if (keptCount_ > 0 && NewestOutage().open) {
+    Outage& outage = NewestOutage();
+    SetEnd(outage, stop);
+    outage.open = false;
+    closedOutageSeconds_ += outage.seconds;
+  }
+  latestTime_ = stop;
+  running_ = false;
+}
+
+Outage& LinkQuality::NewestOutage() {
+  return outages_[(keptHead_ + keptCount_ - 1) % kOutagesKept];
+}
+
+void LinkQuality::SetEnd(Outage& outage, const LocalTime& end) {
+  outage.end = end;
+  outage.seconds = Seconds(outage.start, end);
+}
+
+RttStats LinkQuality::Window() const {
+  RttStats s;
+  s.pings = std::min<std::int64_t>(nextSeq_, static_cast<std::int64_t>(kWindow));
+  s.lost = windowLost_;
+  s.replies = s.pings - s.lost;
+  if (s.pings > 0)
+    s.lossPercent = 100.0 * static_cast<double>(s.lost) / static_cast<double>(s.pings);
+  if (s.replies == 0) return s;
+  const double n = static_cast<double>(s.replies);
+  s.lastMicros = slots_[replies_.Back() % kWindow].rtt;
+  s.minMicros = slots_[minQueue_.Front() % kWindow].rtt;
+  s.maxMicros = slots_[maxQueue_.Front() % kWindow].rtt;
+  s.avgMicros = static_cast<double>(windowSum_) / n;
+  s.mdevMicros =
+      std::sqrt(std::max(0.0, static_cast<double>(windowSumSq_) / n - s.avgMicros * s.avgMicros));
+  s.jitterMicros = windowJitter_;
+  s.wholeMillis = windowWholeMillis_;
+  return s;
+}
+
+RttStats LinkQuality::SinceStart() const {
+  RttStats s;
+  s.pings = allPings_;
+  s.lost = allLost_;
+  s.replies = s.pings - s.lost;
+  if (s.pings > 0)
+    s.lossPercent = 100.0 * static_cast<double>(s.lost) / static_cast<double>(s.pings);
+  if (s.replies == 0) return s;
+  const double n = static_cast<double>(s.replies);
+  s.lastMicros = allLastRtt_;
+  s.minMicros = allMin_;
+  s.maxMicros = allMax_;
+  s.avgMicros = static_cast<double>(allSum_) / n;
+  s.mdevMicros = std::sqrt(std::max(0.0, allSumSq_ / n - s.avgMicros * s.avgMicros));
+  s.jitterMicros = allJitter_;
+  s.wholeMillis = allWholeMillis_;
+  return s;
+}
+
+std::int64_t LinkQuality::OutageSeconds() const {
+  const Outage* newest = LastOutage();
+  return closedOutageSeconds_ + (newest && newest->open ? newest->seconds : 0);
+}
+
+double LinkQuality::AvailabilityPercent() const {
+  const std::int64_t run = Seconds(startTime_, latestTime_);
+  if (run == 0) {
+    if (allPings_ == 0) return 100.0;
+    return 100.0 * static_cast<double>(allPings_ - allLost_) / static_cast<double>(allPings_);
+  }
+  const double up = static_cast<double>(run - std::min(run, OutageSeconds()));
+  return 100.0 * up / static_cast<double>(run);
+}
+
+const Outage& LinkQuality::KeptOutage(std::size_t i) const {
+  return outages_[(keptHead_ + i) % kOutagesKept];
+}
+
+const Outage* LinkQuality::LastOutage() const {
+  if (keptCount_ == 0) return nullptr;
+  return &KeptOutage(keptCount_ - 1);
+}
+
+}  // namespace quorrel
