@@ -32,6 +32,13 @@ std::string TrimLog(const std::string& log) {
     if (text[cr] == u'\r' && text[cr + 1] == u'\n') break;
   }
   if (cr + 1 >= length) return std::string();  // cannot happen: the text ends with CR LF
+  if (cr + 2 == length) {
+    // The newest line alone is longer than the bound: its newest characters
+    // stay rather than nothing at all, without splitting a surrogate pair.
+    std::size_t keep = length - kLogLimit;
+    if (text[keep] >= 0xDC00 && text[keep] <= 0xDFFF) ++keep;
+    return Utf16ToUtf8(std::u16string_view(text).substr(keep));
+  }
   return Utf16ToUtf8(std::u16string_view(text).substr(cr + 2));
 }
 
@@ -82,10 +89,26 @@ void LogText::Trim() {
     units_ = 0;
     return;
   }
+  if (cr + 2 == text_.size()) {
+    KeepNewestUnits();
+    return;
+  }
   const std::size_t dropped =
       unitsBefore + Utf16Length(std::string_view(text_).substr(at, cr - at)) + 2;
   text_.erase(0, cr + 2);
   units_ -= dropped;
+}
+
+// The newest kLogLimit units of a text that is one line longer than the
+// bound; a character that would be split (a surrogate pair) goes whole.
+void LogText::KeepNewestUnits() {
+  std::size_t at = 0;
+  while (at < text_.size() && units_ > kLogLimit) {
+    const DecodedCodePoint d = DecodeUtf8(text_, at);
+    at += d.length;
+    units_ -= Utf16Units(d.value);
+  }
+  text_.erase(0, at);
 }
 
 }  // namespace quorrel

@@ -20,7 +20,9 @@ std::string AppendLogLine(const std::string& log, const std::string& stamp,
 
 // Drops whole lines from the top of `log` once it holds more than kLogLimit
 // characters: everything up to and including the first CR LF whose CR stands
-// at or after position L - 3000 (1-based).
+// at or after position L - 3000 (1-based). When that CR LF ends the newest
+// line, the line alone is longer than the bound and its newest kLogLimit
+// characters are kept instead of an empty log.
 std::string TrimLog(const std::string& log);
 
 // The on-screen log text together with its length in UTF-16 code units, so
@@ -39,6 +41,7 @@ class LogText {
 
  private:
   void Trim();
+  void KeepNewestUnits();
 
   std::string text_;
   std::size_t units_ = 0;

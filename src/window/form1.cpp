@@ -21,6 +21,12 @@ constexpr char kMsgRunningFix[] = "Running connection refresh";
 constexpr char kMsgNoTray[] =
     "No notification area on this desktop: the window is minimised instead of hidden";
 constexpr char kMsgSettingsMovedTo[] = "Settings are saved in ";
+constexpr char kMsgNowhereToSave[] =
+    "Settings and the log cannot be saved: neither the program's folder nor a per-user folder "
+    "can be written";
+// A save that finds the file replaced by another instance's is made again
+// over theirs; more than this many in a row is not a race any more.
+constexpr int kSaveAttempts = 3;
 constexpr int kTrayDoubleClick = 0x203;  // WM_LBUTTONDBLCLK
 constexpr int kTrayRightUp = 0x205;      // WM_RBUTTONUP
 
@@ -114,24 +120,35 @@ Form1::Handler Form1::EventHandlerOf(const Control& control) const {
 }
 
 // Where Settings.ini and pinglog.txt live: beside the program, or in the
-// per-user folder when the program's folder cannot be written.
+// per-user folder when the program is installed for all users, its folder
+// cannot be written, or the Settings.ini there is not this user's to replace
+// (root's, left by a run as root). Empty when there is no such folder: then
+// nothing is written anywhere, rather than into someone else's files.
 std::string Form1::DataFolder() {
-  if (services_.files.IsFolderWritable(appFolder)) return appFolder;
-  std::string user = services_.files.UserDataFolder();
-  return user.empty() ? appFolder : AddBackslash(user, services_.files.PathSeparator());
+  FileSystem& files = services_.files;
+  if (!files.IsInstalledProgramFolder(appFolder) && files.IsFolderWritable(appFolder) &&
+      files.MayReplace(appFolder + kSettingsFileName))
+    return appFolder;
+  std::string user = files.UserDataFolder();
+  return user.empty() ? std::string() : AddBackslash(user, files.PathSeparator());
 }
 
 void Form1::Form_Load() {
   const char sep = services_.files.PathSeparator();
   appFolder = AddBackslash(services_.files.ExecutableFolder(), sep);
   const std::string dataFolder = DataFolder();
-  settingsPath = dataFolder + kSettingsFileName;
+  settingsPath = dataFolder.empty() ? std::string() : dataFolder + kSettingsFileName;
   settingsLoadPath = settingsPath;
+  if (dataFolder.empty()) {
+    settingsLoadPath = appFolder + kSettingsFileName;
+    pendingNote_ = kMsgNowhereToSave;
+  }
   // A program folder that cannot be written (an installed program) may still
   // hold the user's Settings.ini from before: it is read until the per-user
   // file exists, and the first close writes the per-user one. Nothing is
   // logged at load, so the move is told with the log's first line.
-  if (dataFolder != appFolder && !services_.files.IsExistingFile(settingsPath)) {
+  if (!dataFolder.empty() && dataFolder != appFolder &&
+      !services_.files.IsExistingFile(settingsPath)) {
     const std::string besideProgram = appFolder + kSettingsFileName;
     if (services_.files.IsExistingFile(besideProgram)) {
       settingsLoadPath = besideProgram;
@@ -148,29 +165,108 @@ void Form1::Form_Load() {
   lblDS.SetForeColour(kRed);
   lblUS.SetForeColour(kBlue);
   sampler.SetupGraph(services_.graphCanvas);
-  logFilePath = dataFolder + kLogFileName;
+  logFilePath = dataFolder.empty() ? std::string() : dataFolder + kLogFileName;
 }
 
 void Form1::LoadSettings() {
-  auto read = [&](const char* key) {
-    return modGeneral_.ReadIniValue(kOptionsSection, key, settingsLoadPath);
+  auto read = [&](const char* key, std::string* cut = nullptr) {
+    bool full = false;
+    std::string value = modGeneral_.ReadIniValue(kOptionsSection, key, settingsLoadPath, &full);
+    if (cut != nullptr) *cut = full ? value : std::string();
+    return value;
   };
-  txtFix.SetText(read(kKeyFixPath));
-  txtIP.SetText(read(kKeyIp));
-  txtInterval.SetText(read(kKeyInterval));
+  txtFix.SetText(read(kKeyFixPath, &cutFix_));
+  txtIP.SetText(read(kKeyIp, &cutIp_));
+  txtInterval.SetText(read(kKeyInterval, &cutInterval_));
   chkChanges.SetValue(CheckBoxValueFromText(read(kKeyChangesOnly)));
   chkSaveLog.SetValue(CheckBoxValueFromText(read(kKeySaveLogOnExit)));
 }
 
-void Form1::SaveSettings() {
-  auto write = [&](const char* key, const std::string& value) {
-    modGeneral_.WriteIniValue(kOptionsSection, key, value, settingsPath);
+// The five writes go, in their order, into a copy of the file; only the
+// copy's replacing the file is seen by anyone else, so a kill at any moment
+// leaves the old five values or the new five, and of two instances closing
+// together one instance's five stand whole.
+Form1::SaveOutcome Form1::SaveSettingsOnce() {
+  FileSystem& files = services_.files;
+  // While the per-user file is new, the copy starts from the file the
+  // settings were read from, so its other lines and its long values carry over.
+  const FileReplacement copy = files.BeginReplace(settingsPath, settingsLoadPath);
+  if (copy.copy.empty()) return SaveOutcome::kFailed;
+  bool written = true;
+  auto write = [&](const char* key, const std::string& value, const std::string* cut = nullptr) {
+    // A value the read buffer cut is written back only when the user changed
+    // it; the file keeps the whole of it otherwise.
+    if (cut != nullptr && !cut->empty() && value == *cut) return;
+    written = modGeneral_.WriteIniValue(kOptionsSection, key, value, copy.copy) != 0 && written;
   };
-  write(kKeyFixPath, txtFix.Text());
-  write(kKeyIp, txtIP.Text());
-  write(kKeyInterval, txtInterval.Text());
+  write(kKeyFixPath, txtFix.Text(), &cutFix_);
+  write(kKeyIp, txtIP.Text(), &cutIp_);
+  write(kKeyInterval, txtInterval.Text(), &cutInterval_);
   write(kKeyChangesOnly, std::to_string(chkChanges.Value()));
   write(kKeySaveLogOnExit, std::to_string(chkSaveLog.Value()));
+  if (!written) {
+    files.AbandonReplace(copy);
+    return SaveOutcome::kFailed;
+  }
+  return files.CommitReplace(copy, settingsPath) ? SaveOutcome::kSaved : SaveOutcome::kNotCommitted;
+}
+
+bool Form1::SaveSettings() {
+  if (settingsPath.empty()) return false;
+  for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
+    const SaveOutcome outcome = SaveSettingsOnce();
+    if (outcome != SaveOutcome::kNotCommitted) return outcome == SaveOutcome::kSaved;
+  }
+  return false;
+}
+
+namespace {
+
+// The last `count` lines of a log whose lines all end in CR LF (the whole
+// log when it holds fewer).
+std::string LastLines(const std::string& text, std::uint64_t count) {
+  std::size_t from = text.size();
+  for (; count > 0 && from >= 3; --count) {
+    // `from` starts a line (or is the end); the line before it ends at from - 2.
+    std::size_t crlf = text.rfind("\r\n", from - 3);
+    from = crlf == std::string::npos ? 0 : crlf + 2;
+  }
+  return count > 0 ? text : text.substr(from);
+}
+
+}  // namespace
+
+void Form1::SaveAndReportLog() {
+  FileSystem& files = services_.files;
+  if (logFilePath.empty()) {
+    files.ReportUnsaved("the log was not saved: no folder for pinglog.txt can be written");
+    return;
+  }
+  // After a session save only the lines logged since then are new to the file.
+  if (sessionSaved_ && linesLogged_ == linesSaved_) return;
+  const std::string block =
+      sessionSaved_ ? LastLines(txtOut.Text(), linesLogged_ - linesSaved_) : txtOut.Text();
+  if (SaveLogFile(block))
+    linesSaved_ = linesLogged_;
+  else
+    files.ReportUnsaved("the log could not be appended to " + logFilePath);
+}
+
+void Form1::SaveAndReportSettings() {
+  FileSystem& files = services_.files;
+  if (settingsPath.empty())
+    files.ReportUnsaved("the settings were not saved: no folder for Settings.ini can be written");
+  else if (!SaveSettings())
+    files.ReportUnsaved("the settings could not be saved to " + settingsPath);
+}
+
+void Form1::SaveSession() {
+  if (unloaded_) return;
+  if (chkSaveLog.Value() == 1) {
+    SaveAndReportLog();
+    sessionSaved_ = true;
+  }
+  SaveAndReportSettings();
 }
 
 void Form1::txtInterval_Change() {
@@ -225,10 +321,10 @@ void Form1::Form_QueryUnload() {
   unloaded_ = true;
   tmrBandwidth.SetEnabled(false);
   tmrPing.SetEnabled(false);
-  if (chkSaveLog.Value() == 1) SaveLogFile(txtOut.Text());
+  if (chkSaveLog.Value() == 1) SaveAndReportLog();
   sysTray.DeleteTrayIcon();
   sampler.ReleaseIpHelper();
-  SaveSettings();
+  SaveAndReportSettings();
 }
 
 void Form1::mnClose_Click() {
@@ -294,13 +390,17 @@ void Form1::AddLogLine(const std::string& message) {
   // its text is taken as it stands.
   if (txtOut.Text() != log_.Text()) log_.Assign(txtOut.Text());
   log_.Append(stamp, message);
-  if (!pendingNote_.empty()) log_.Append(stamp, std::exchange(pendingNote_, {}));
+  ++linesLogged_;
+  if (!pendingNote_.empty()) {
+    log_.Append(stamp, std::exchange(pendingNote_, {}));
+    ++linesLogged_;
+  }
   txtOut.SetText(log_.Text());
 }
 
-void Form1::SaveLogFile(const std::string& text) {
-  if (logFilePath.empty()) return;
-  services_.files.AppendToFile(logFilePath, services_.codePage.ToAnsi(text + "\r\n"));
+bool Form1::SaveLogFile(const std::string& text) {
+  if (logFilePath.empty()) return false;
+  return services_.files.AppendToFile(logFilePath, services_.codePage.ToAnsi(text + "\r\n"));
 }
 
 std::string Form1::BandwidthSummary() { return sampler.BandwidthSummary(); }

@@ -147,7 +147,8 @@ class Form1 {
 
   // Window procedures used by the handlers.
   void AddLogLine(const std::string& message);
-  void SaveLogFile(const std::string& text);
+  // False when the text could not be appended (nothing of it is then in the file).
+  bool SaveLogFile(const std::string& text);
   void SetFormIcon(const std::string& key);
   void ShowResult(const std::string& message);
   std::string BandwidthSummary();
@@ -155,11 +156,25 @@ class Form1 {
   // True once the shutdown has run.
   bool Unloaded() const { return unloaded_; }
 
+  // What a session manager's save request keeps: the settings and, when
+  // "Save log on exit" is set, the log so far; the program goes on running.
+  void SaveSession();
+
  private:
   void StartMonitoring();
   void StopMonitoring();
   void LoadSettings();
-  void SaveSettings();
+  // The five keys written into a copy of Settings.ini that then replaces the
+  // file in one step; false when the file could not be replaced.
+  bool SaveSettings();
+  // kNotCommitted: most often another instance replaced the file meanwhile,
+  // and the save is made again over theirs.
+  enum class SaveOutcome { kSaved, kFailed, kNotCommitted };
+  SaveOutcome SaveSettingsOnce();
+  // The close's two saves, each saying on the diagnostic channel what could
+  // not be saved.
+  void SaveAndReportLog();
+  void SaveAndReportSettings();
   std::string DataFolder();
 
   Services services_;
@@ -169,6 +184,14 @@ class Form1 {
   bool pingInProgress_ = false;
   bool noTrayNoted_ = false;
   bool firstPingOfRun_ = false;
+  // The text boxes' values as loaded when the file held more than the read
+  // buffer takes: written back only when the user changed them.
+  std::string cutFix_, cutIp_, cutInterval_;
+  // Lines the log has received, and how many of them a session save has
+  // appended already: the close appends only the rest.
+  std::uint64_t linesLogged_ = 0;
+  std::uint64_t linesSaved_ = 0;
+  bool sessionSaved_ = false;
   LogText log_;              // what txtOut holds, with its UTF-16 length
   std::string pendingNote_;  // told with the first line the log receives
 };

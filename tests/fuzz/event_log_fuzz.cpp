@@ -27,19 +27,26 @@ void CheckTrim(const std::string& full, const std::string& trimmed) {
     return;
   }
   std::u16string after = quorrel::Utf8ToUtf16(trimmed);
-  Check(after.size() < kLimit, "the trimmed log is not below 3000 units");
+  Check(after.size() <= kLimit, "the trimmed log is over 3000 units");
   Check(after.size() <= before.size() &&
             std::u16string_view(before).substr(before.size() - after.size()) == after,
         "the trimmed log is not the end of the log");
   std::size_t cut = before.size() - after.size();
   const std::size_t first = before.size() - kLimit - 1;  // 0-based index of position L - 3000
-  // The first CR LF at or after that position; none means the box empties.
+  // The first CR LF at or after that position. When it ends the newest line,
+  // that line alone is over the bound and its newest units stay (one fewer
+  // when a surrogate pair straddles the cut).
   std::size_t pair = first;
   while (pair + 1 < before.size() && !(before[pair] == u'\r' && before[pair + 1] == u'\n')) ++pair;
-  if (pair + 1 >= before.size()) {
-    Check(after.empty(), "no line end to cut at, yet the log is not empty");
+  Check(pair + 1 < before.size(), "the log does not end with a line end");
+  if (pair + 2 == before.size()) {
+    const bool straddles = before[before.size() - kLimit] >= 0xDC00 &&
+                           before[before.size() - kLimit] <= 0xDFFF;
+    Check(after.size() == kLimit - (straddles ? 1 : 0),
+          "a line over the bound did not keep its newest 3000 units");
     return;
   }
+  Check(after.size() < kLimit, "the trimmed log is not below 3000 units");
   Check(cut == pair + 2, "the trim did not cut right after the first line end it may use");
   Check(cut >= 2 && before[cut - 2] == u'\r' && before[cut - 1] == u'\n',
         "the trimmed log does not begin at a line start");

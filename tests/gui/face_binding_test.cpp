@@ -177,10 +177,10 @@ TEST_F(FaceBindingTest, LogBoxEndsWithTheModelsTextAfterManyLinesAndTrims) {
   for (QTextBlock b = log->document()->begin(); b.isValid(); b = b.next())
     ASSERT_TRUE(b.layout()->cacheEnabled()) << "block " << b.blockNumber();
 
-  // A line longer than the bound empties the box; the next starts it again.
+  // A line longer than the bound leaves its newest characters alone in the box.
   form.AddLogLine(std::string(3100, 'L'));
   EXPECT_EQ(log->toPlainText(), expected());
-  EXPECT_EQ(log->toPlainText(), "");
+  EXPECT_EQ(log->toPlainText(), QString(2998, 'L') + "\n");
   form.AddLogLine("Monitoring started");
   EXPECT_EQ(log->toPlainText(), expected());
   EXPECT_TRUE(log->toPlainText().endsWith(" - Monitoring started\n"));
@@ -206,7 +206,7 @@ TEST_F(FaceBindingTest, TheShownLogIsRepaintedWhereItChangedAndNothingStaleStays
       if (event->type() == QEvent::Paint) region += static_cast<QPaintEvent*>(event)->region();
       return false;
     }
-  } painted, paintedBar;
+  } painted;
   QScrollBar* bar = log->verticalScrollBar();
   // What the screen shows of a widget, against the widget drawn afresh
   // (which paints it whole).
@@ -221,15 +221,11 @@ TEST_F(FaceBindingTest, TheShownLogIsRepaintedWhereItChangedAndNothingStaleStays
   };
   QApplication::processEvents();
   viewport->installEventFilter(&painted);
-  bar->installEventFilter(&paintedBar);
   // Growing until the box is full, then scrolling, then at the bound, where
   // lines also go at the top. Some lines wrap; the last ones do not, so that
   // towards the end every shown line is a single one.
-  int barPaints = 0;
   for (int i = 0; i < 150; ++i) {
     painted.region = QRegion();
-    paintedBar.region = QRegion();
-    const bool barWasEmpty = bar->minimum() == bar->maximum();
     const bool wraps = i < 60 && i % 9 == 4;
     form.AddLogLine("Ping 127.0.0.1 passed : line " + std::to_string(i) +
                     (wraps ? std::string(120, 'w') : std::string()));
@@ -238,21 +234,10 @@ TEST_F(FaceBindingTest, TheShownLogIsRepaintedWhereItChangedAndNothingStaleStays
       EXPECT_LT(painted.Area(), viewport->width() * viewport->height() / 3)
           << "line " << i << " repainted more than its own place";
     }
-    // Until the log overflows, each line changes the bar's page step, yet
-    // the bar looks the same. Then its range changes with each line, but only
-    // its slider moves, by a pixel or less; the arrow at its top stays.
-    if (barWasEmpty && bar->minimum() == bar->maximum()) {
-      EXPECT_TRUE(paintedBar.region.isEmpty()) << "line " << i << " repainted an empty bar";
-    } else if (!barWasEmpty) {
-      EXPECT_FALSE(paintedBar.region.intersects(QRect(0, 0, bar->width(), bar->width() / 2)))
-          << "line " << i << " repainted the whole scroll bar";
-      barPaints += !paintedBar.region.isEmpty();
-    }
     ASSERT_TRUE(shownAsDrawn(viewport)) << "the log after line " << i;
     ASSERT_TRUE(shownAsDrawn(bar)) << "the scroll bar after line " << i;
     ASSERT_EQ(bar->value(), bar->maximum());
   }
-  EXPECT_GT(barPaints, 0) << "the slider moved as the log grew";
   // Scrolled back by hand, to the top and down again.
   for (int value : {bar->maximum() - 1, 1, 0, 1, bar->maximum()}) {
     bar->setValue(value);
@@ -263,7 +248,6 @@ TEST_F(FaceBindingTest, TheShownLogIsRepaintedWhereItChangedAndNothingStaleStays
   // The last lines were dropping lines at the top.
   EXPECT_EQ(form.txtOut.Text().find("line 0 "), std::string::npos);
   viewport->removeEventFilter(&painted);
-  bar->removeEventFilter(&paintedBar);
   QString text = QString::fromStdString(form.txtOut.Text());
   EXPECT_EQ(log->toPlainText(), text.remove(QLatin1Char('\r')));
 }

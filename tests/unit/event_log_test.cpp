@@ -79,9 +79,10 @@ TEST(TrimLog, KeepsTextUpToTheLimitAndCountsCharactersNotBytes) {
   EXPECT_EQ(TrimLog(more), more.substr(36));
 }
 
-TEST(TrimLog, AMessageLongerThanTheLimitEmptiesTheLog) {
+TEST(TrimLog, AMessageLongerThanTheLimitKeepsItsNewestCharacters) {
   std::string log = Lines(3, 10, 'a');
-  EXPECT_EQ(AppendLogLine(log, "07/12/26 09:05:03", std::string(3100, 'x')), "");
+  EXPECT_EQ(AppendLogLine(log, "07/12/26 09:05:03", std::string(3100, 'x')),
+            std::string(2998, 'x') + "\r\n");
 }
 
 TEST(TrimLog, BoundHoldsOverManyLines) {

@@ -22,6 +22,7 @@ struct FakeServices {
   RecordingCanvas canvas;
 
   Services Ports() {
+    files.profile = &profile;
     return Services{toolkit, clock, files, codePage, profile, winsock,
                     icmp,    ifTable, shell, process, canvas};
   }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -73,20 +74,33 @@ class FakeClock : public Clock {
   std::string ThousandsSeparator() override { return thousandsSep; }
 };
 
+class FakeProfile;
+
 class FakeFileSystem : public FileSystem {
  public:
   std::string exeFolder = "C:\\Apps\\Quorrel";
   char separator = '\\';
   bool writable = true;
+  bool installed = false;
   std::string userFolder = "C:\\Users\\me\\AppData\\Roaming\\Quorrel";
   std::map<std::string, std::string> files;
-  std::set<std::string> existing;  // files that exist besides those in `files`
+  std::set<std::string> existing;   // files that exist besides those in `files`
+  std::set<std::string> readOnly;   // files this user may not replace
   bool failAppend = false;
+  bool failCommit = false;
+  int commitsReplacedMeanwhile = 0;  // commits that find the file replaced since Begin
+  std::vector<std::string> reports;  // what ReportUnsaved was told
+  // Replacements act on the fake profile's files (set by the form fixture):
+  // a copy starts as the file (or the seed) and takes its place at commit.
+  FakeProfile* profile = nullptr;
+  int copies = 0;
 
   std::string ExecutableFolder() override { return exeFolder; }
   char PathSeparator() override { return separator; }
   bool IsFolderWritable(const std::string&) override { return writable; }
   std::string UserDataFolder() override { return userFolder; }
+  bool IsInstalledProgramFolder(const std::string&) override { return installed; }
+  bool MayReplace(const std::string& path) override { return readOnly.count(path) == 0; }
   bool AppendToFile(const std::string& path, const std::string& bytes) override {
     if (failAppend) return false;
     files[path] += bytes;
@@ -95,6 +109,10 @@ class FakeFileSystem : public FileSystem {
   bool IsExistingFile(const std::string& path) override {
     return existing.count(path) > 0 || files.count(path) > 0;
   }
+  FileReplacement BeginReplace(const std::string& path, const std::string& seed) override;
+  bool CommitReplace(const FileReplacement& r, const std::string& path) override;
+  void AbandonReplace(const FileReplacement& r) override;
+  void ReportUnsaved(const std::string& line) override { reports.push_back(line); }
 };
 
 class IdentityCodePage : public CodePage {
@@ -147,6 +165,31 @@ class FakeProfile : public ProfileApi {
   }
 };
 
+inline FileReplacement FakeFileSystem::BeginReplace(const std::string& path,
+                                                   const std::string& seed) {
+  if (readOnly.count(path) != 0 || profile == nullptr) return {};
+  const std::string copy = path + ".copy" + std::to_string(++copies);
+  const bool there = profile->otherFiles.count(path) > 0 || !profile->sections.empty();
+  profile->otherFiles[copy] = profile->FileAt((there || seed.empty() ? path : seed).c_str());
+  return {copy, "original"};
+}
+
+inline bool FakeFileSystem::CommitReplace(const FileReplacement& r, const std::string& path) {
+  FakeProfile::Sections copy = profile->otherFiles[r.copy];
+  profile->otherFiles.erase(r.copy);
+  if (failCommit) return false;
+  if (commitsReplacedMeanwhile > 0) {
+    --commitsReplacedMeanwhile;
+    return false;
+  }
+  profile->FileAt(path.c_str()) = copy;
+  return true;
+}
+
+inline void FakeFileSystem::AbandonReplace(const FileReplacement& r) {
+  profile->otherFiles.erase(r.copy);
+}
+
 class FakeWinsock : public WinsockApi {
  public:
   int startupResult = 0;
@@ -181,6 +224,10 @@ class FakeWinsock : public WinsockApi {
 class FakeIcmp : public IcmpApi {
  public:
   std::deque<std::uint32_t> statuses;
+  // RoundTripTime written into each reply record (0 once empty), and what
+  // RoundTripMicros tells after each echo (nothing once empty).
+  std::deque<std::uint32_t> roundTrips;
+  std::deque<std::uint32_t> roundTripMicros;
   bool noHandle = false;
   bool zeroRepliesOnSuccess = false;
   int opened = 0;
@@ -210,11 +257,18 @@ class FakeIcmp : public IcmpApi {
       statuses.pop_front();
     }
     WriteLe32(static_cast<std::uint8_t*>(reply) + kEchoReplyStatusOffset, status);
+    WriteLe32(static_cast<std::uint8_t*>(reply) + kEchoReplyRoundTripOffset, Next(roundTrips, 0));
+    lastMicros = roundTripMicros.empty() ? std::nullopt : std::optional(Next(roundTripMicros, 0));
     if (status == kIpSuccess && zeroRepliesOnSuccess) return 0;
     return status == kIpSuccess ? 1 : 0;
   }
   bool IcmpCloseHandle(IcmpHandle) override {
     ++closed;
+    return true;
+  }
+  bool RoundTripMicros(IcmpHandle, std::uint32_t& micros) override {
+    if (!lastMicros) return false;
+    micros = *lastMicros;
     return true;
   }
   std::string blockedReason;  // what SendBlockedReason answers
@@ -223,6 +277,15 @@ class FakeIcmp : public IcmpApi {
     ++blockedQueries;
     return blockedReason;
   }
+
+ private:
+  static std::uint32_t Next(std::deque<std::uint32_t>& queue, std::uint32_t otherwise) {
+    if (queue.empty()) return otherwise;
+    const std::uint32_t value = queue.front();
+    queue.pop_front();
+    return value;
+  }
+  std::optional<std::uint32_t> lastMicros;
 };
 
 // An interface table built from values.

@@ -33,8 +33,20 @@ class Win32FileSystem : public FileSystem {
   bool IsFolderWritable(const std::string& folder) override;
   // %APPDATA%\Quorrel, created when missing.
   std::string UserDataFolder() override;
+  // False for a folder, a read-only file and what is not a disk file.
+  bool MayReplace(const std::string& path) override;
+  // Shares the file for reading and writing, so a viewer that has it open
+  // does not lose the block, and retries for a moment while another program
+  // holds it; checks the free space first and cuts a half-written block back off.
   bool AppendToFile(const std::string& path, const std::string& bytes) override;
   bool IsExistingFile(const std::string& path) override;
+  // The copy is a ".<name>.<pid>-<n>.tmp" beside the file; it replaces the
+  // file through MoveFileExW with MOVEFILE_WRITE_THROUGH.
+  FileReplacement BeginReplace(const std::string& path, const std::string& seed) override;
+  bool CommitReplace(const FileReplacement& replacement, const std::string& path) override;
+  void AbandonReplace(const FileReplacement& replacement) override;
+  // The debugger output (OutputDebugString): a GUI program has no stderr.
+  void ReportUnsaved(const std::string& line) override;
 };
 
 // UTF-8 <-> the system's ANSI code page (CP_ACP), through UTF-16.

@@ -1,0 +1,123 @@
+// What the close keeps: the settings replaced whole, the right folder, values
+// as typed, and the log's bound with one long line.
+#include <gtest/gtest.h>
+
+#include "form_fixture.h"
+
+namespace quorrel::fakes {
+
+TEST_F(FormTest, TheCloseReplacesTheSettingsWholeOrNotAtAll) {
+  SetOption("IP", "10.0.0.1");
+  Form1& f = Load();
+  f.txtIP.SetText("10.0.0.2");
+  f.txtInterval.SetText("9");
+  // A write that fails gives the copy up: the file keeps its old values.
+  fake.profile.failWrites = true;
+  f.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "10.0.0.1");
+  EXPECT_TRUE(fake.profile.otherFiles.empty());  // no copy left behind
+  EXPECT_EQ(fake.files.reports,
+            std::vector<std::string>{"the settings could not be saved to " + f.settingsPath});
+
+  // Another instance's save in between: ours is made again over theirs.
+  fake.profile.failWrites = false;
+  fake.files.reports.clear();
+  fake.files.commitsReplacedMeanwhile = 1;
+  Form1& g = Load();
+  g.txtIP.SetText("10.0.0.3");
+  g.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "10.0.0.3");
+  EXPECT_TRUE(fake.files.reports.empty());
+  // One that never lets go is reported, not retried for ever.
+  fake.files.commitsReplacedMeanwhile = 100;
+  Form1& h = Load();
+  h.txtIP.SetText("10.0.0.4");
+  h.Form_QueryUnload();
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "10.0.0.3");
+  EXPECT_EQ(fake.files.reports.size(), 1u);
+  EXPECT_GT(fake.files.commitsReplacedMeanwhile, 90);
+}
+
+TEST_F(FormTest, AnInstalledProgramOrSomeoneElsesSettingsFileSendsTheFilesToThePerUserFolder) {
+  const std::string perUser = "C:\\Users\\me\\AppData\\Roaming\\Quorrel\\";
+  fake.files.installed = true;
+  EXPECT_EQ(Load().settingsPath, perUser + "Settings.ini");
+  EXPECT_EQ(form->logFilePath, perUser + "pinglog.txt");
+  // A Settings.ini beside the program that this user may not replace (root's).
+  fake.files.installed = false;
+  fake.files.readOnly = {"C:\\Apps\\Quorrel\\Settings.ini"};
+  EXPECT_EQ(Load().settingsPath, perUser + "Settings.ini");
+
+  // Nowhere to write: nothing is written, the first line says so, the close reports both files.
+  fake.files.writable = false;
+  fake.files.userFolder = "";
+  SetOption("Save log on exit", "1");
+  Form1& f = Load();
+  EXPECT_EQ(f.settingsPath, "");
+  EXPECT_EQ(f.logFilePath, "");
+  f.cmdToggle_Click();
+  EXPECT_EQ(LogMessages().at(1),
+            "Settings and the log cannot be saved: neither the program's folder nor a "
+            "per-user folder can be written");
+  fake.profile.writes.clear();
+  f.Form_QueryUnload();
+  EXPECT_TRUE(fake.profile.writes.empty());
+  EXPECT_TRUE(fake.files.files.empty());
+  EXPECT_EQ(fake.files.reports.size(), 2u);
+}
+
+TEST_F(FormTest, ValuesComeBackAsTypedAndALongOneIsNotCutByTheSave) {
+  Form1& f = Load();
+  f.txtFix.SetText("\"/opt/my tool/fix.sh\"");
+  f.txtIP.SetText("'10.0.0.1'");
+  f.txtInterval.SetText("\"/opt/my tool/fix.sh\" --now");
+  f.Form_QueryUnload();
+  // Stored inside one more pair, which the platform's read takes away again.
+  EXPECT_EQ(fake.profile.sections["Options"]["Fix path"], "\"\"/opt/my tool/fix.sh\"\"");
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "\"'10.0.0.1'\"");
+  EXPECT_EQ(fake.profile.sections["Options"]["Interval"], "\"/opt/my tool/fix.sh\" --now");
+
+  const std::string longPath(300, 'p');
+  SetOption("Fix path", longPath);
+  EXPECT_EQ(Load().txtFix.Text(), std::string(254, 'p'));
+  form->Form_QueryUnload();
+  EXPECT_EQ(fake.profile.sections["Options"]["Fix path"], longPath);
+  Load().txtFix.SetText(std::string(254, 'q'));
+  form->Form_QueryUnload();
+  EXPECT_EQ(fake.profile.sections["Options"]["Fix path"], std::string(254, 'q'));
+}
+
+TEST_F(FormTest, ASessionSaveKeepsRunningAndTheCloseAppendsOnlyWhatCameAfter) {
+  SetOption("Save log on exit", "1");
+  Form1& f = Load();
+  const std::string log = f.logFilePath;
+  f.cmdToggle_Click();
+  f.txtIP.SetText("10.0.0.9");
+  f.SaveSession();
+  EXPECT_FALSE(f.Unloaded());
+  EXPECT_EQ(fake.profile.sections["Options"]["IP"], "10.0.0.9");
+  const std::string first = fake.files.files[log];
+  EXPECT_EQ(first, f.txtOut.Text() + "\r\n");
+  f.cmdToggle_Click();
+  f.Form_QueryUnload();
+  const std::string rest = fake.files.files[log].substr(first.size());
+  EXPECT_EQ(rest.substr(rest.find(" - ")), " - Monitoring stopped\r\n\r\n");
+}
+
+TEST(TrimLog, ALineLongerThanTheBoundKeepsItsNewestCharacters) {
+  const std::string line = std::string(3200, 'a') + "\xF0\x9F\x98\x80" + std::string(2997, 'b');
+  for (const std::string& log : {AppendLogLine("", "", line), AppendLogLine("x\r\n", "", line)}) {
+    // 2997 b's and the CR LF, then the pair that straddles the bound goes whole.
+    EXPECT_EQ(log, std::string(2997, 'b') + "\r\n");
+  }
+  LogText text;
+  text.Append("", line);
+  EXPECT_EQ(text.Text(), std::string(2997, 'b') + "\r\n");
+  EXPECT_EQ(text.Units(), 2999u);
+  LogText plain;
+  plain.Append("07/12/26 09:05:03", std::string(3100, 'z'));
+  EXPECT_EQ(plain.Units(), kLogLimit);
+  EXPECT_TRUE(plain.Text().ends_with("zz\r\n"));
+}
+
+}  // namespace quorrel::fakes
