@@ -19,7 +19,8 @@ TEST_PACKAGES := libgtest-dev googletest libbenchmark-dev \
   nftables iproute2 procps locales nload fping \
   dbus-daemon trayer openbox \
   dpkg-dev file desktop-file-utils appstream lintian zip unzip \
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev \
+  libmicrohttpd-dev prometheus curl jq
 
 # wine32 runs the 32-bit program itself, but only on a kernel that runs 32-bit
 # code; elsewhere the same sources are tested as a 64-bit build under wine64.
@@ -70,7 +71,8 @@ package: package-linux package-windows
 
 package-linux: deps
 	cmake --preset linux
-	cmake --build --preset linux --target quorrel quorrel_install_files
+	cmake --build --preset linux --target quorrel quorrel_install_files \
+	  quorrel-watch quorrel_watch_install_files
 	cd build/linux && cpack -G DEB
 
 package-windows: deps

@@ -69,6 +69,37 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, iputils-ping")
 endif()
 
+# quorrel-watch, the monitor without a window, goes into a package of its
+# own from the same build: the window's package keeps its name and contents
+# (its files are CPack's "Unspecified" component), and the servers that want
+# the monitor do not get Qt with it.
+if(TARGET quorrel AND TARGET quorrel-watch AND NOT WIN32)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/packaging/watch ${CMAKE_BINARY_DIR}/packaging/watch)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL Unspecified watch)
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME quorrel)
+  set(CPACK_DEBIAN_UNSPECIFIED_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_WATCH_PACKAGE_NAME quorrel-watch)
+  set(CPACK_DEBIAN_WATCH_FILE_NAME DEB-DEFAULT)
+  # The ping program is the last resort without a socket; no fonts, no window.
+  set(CPACK_DEBIAN_WATCH_PACKAGE_RECOMMENDS "iputils-ping")
+  set(CPACK_DEBIAN_WATCH_PACKAGE_SUGGESTS "prometheus, prometheus-node-exporter")
+  set(CPACK_DEBIAN_WATCH_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/watch/conffiles)
+  # CPack puts the one summary above every component's text.
+  string(CONCAT CPACK_DEBIAN_WATCH_DESCRIPTION
+    "This package holds quorrel-watch, the same monitor without a window, for\n"
+    "servers and routers. It pings the router at a chosen interval, measures the\n"
+    "bytes down and up through one adapter each second, and writes each result\n"
+    "to standard output as the window's log line with the round trip, for the\n"
+    "journal.\n"
+    "\n"
+    "The figures (probes by result, the link's state, a round-trip histogram,\n"
+    "outages, the adapter's traffic) are served to Prometheus over HTTP and can\n"
+    "be written for node_exporter's textfile collector. A systemd unit, alert\n"
+    "rules and a Grafana dashboard come with it.")
+  set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+endif()
+
 if(TARGET quorrel)
   include(CPack)
 endif()

@@ -81,15 +81,21 @@ class NullProfile : public ProfileApi {
   }
 };
 
-// The Linux file service with the window's own places taken away.
+// The Linux file service with the window's own places taken away. The model
+// is given a data folder under which nothing can ever be created (a path
+// through /dev/null), so it neither makes a per-user folder nor says that it
+// has none; it saves nothing there anyway, as the profile above stores
+// nothing and the log is not saved.
 class NullFiles : public posix::PosixFileSystem {
  public:
-  std::string ExecutableFolder() override { return {}; }
-  // So the model settles on the (unused) program folder and makes no per-user one.
-  bool IsFolderWritable(const std::string&) override { return true; }
-  std::string UserDataFolder() override { return {}; }
+  std::string ExecutableFolder() override { return kNowhere; }
+  bool IsFolderWritable(const std::string&) override { return false; }
+  std::string UserDataFolder() override { return kNowhere; }
   bool AppendToFile(const std::string&, const std::string&) override { return false; }
   bool IsExistingFile(const std::string&) override { return false; }
+
+ private:
+  static constexpr char kNowhere[] = "/dev/null";
 };
 
 }  // namespace quorrel::watch

@@ -59,15 +59,28 @@ void Monitor::Start() {
   } else {
     form.cboConnections.SetListIndex(-1);
   }
-  // Only the model's AddLogLine sets the log, one line at a time; the new
-  // line is the last whole one.
+  // The model's AddLogLine appends whole lines at the end (one, or two with
+  // a note) and drops whole lines from the top; what it appended is what
+  // follows the longest tail of the old text that the new one begins with.
   form.txtOut.SetObserver([this](Control& control, Property property) {
     if (property != Property::kText) return;
     const std::string& text = static_cast<TextBox&>(control).Text();
-    if (text.size() < 2) return;
-    const std::size_t begin = text.rfind("\r\n", text.size() - 3);
-    lines_.push_back(text.substr(begin == std::string::npos ? 0 : begin + 2,
-                                 text.size() - 2 - (begin == std::string::npos ? 0 : begin + 2)));
+    std::size_t kept = 0;
+    for (std::size_t from = 0; from < shownLog_.size();) {
+      if (text.compare(0, shownLog_.size() - from, shownLog_, from) == 0) {
+        kept = shownLog_.size() - from;
+        break;
+      }
+      const std::size_t next = shownLog_.find("\r\n", from);
+      from = next == std::string::npos ? shownLog_.size() : next + 2;
+    }
+    for (std::size_t at = kept; at < text.size();) {
+      std::size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      lines_.push_back(text.substr(at, end - at));
+      at = end + 2;
+    }
+    shownLog_ = text;
   });
   form.cmdToggle_Click();
   quality_.Reset(services_.clock.Now());

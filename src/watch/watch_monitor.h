@@ -93,6 +93,7 @@ class Monitor {
   LineSink sink_;
   WatchServices services_;
   std::unique_ptr<Form1> form_;
+  std::string shownLog_;            // the log as last seen
   std::vector<std::string> lines_;  // added to the log since the last flush
   LinkQuality quality_;
   WatchMetrics metrics_;
