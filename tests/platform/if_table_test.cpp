@@ -11,23 +11,30 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+// After <net/if.h>, which gives it struct ifreq.
+#include <linux/if_tun.h>
 
 #include "common/bytes.h"
 #include "fakes/fakes.h"
 #include "if_table_reference.h"
 #include "interfaces/c_ip_helper.h"
 #include "netns.h"
-#include "platform/posix/posix_files.h"
 #include "platform/posix/link_messages.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/unique_fd.h"
 #include "window/form1.h"
 
 namespace quorrel {
@@ -575,6 +582,144 @@ TEST_F(LinkCacheTest, LoadingTheAdapterListTakesOneCountersDump) {
   EXPECT_EQ(app.ifTable.StatsDumps(), 2u);
 }
 
+TEST_F(LinkCacheTest, ALinkDeletedBetweenReadsIsGoneFromTheNextRead) {
+  // Pairs left down: deleting one sends the two removals and nothing else,
+  // so no other change could make a read look again.
+  test::ShOrThrow("ip link add qd0a type veth peer name qd0b");
+  test::ShOrThrow("ip link add qd1a type veth peer name qd1b");
+  {
+    const IfTableReadBatch batch(table);
+    EXPECT_EQ(Rows(table).size(), 5u);
+    test::ShOrThrow("ip link del qd0a");
+    std::vector<std::string> left = Names(Rows(table));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"lo", "qd1a", "qd1b"}));
+  }
+  // Between a size query and its fill, too.
+  std::uint32_t size = 0;
+  ASSERT_EQ(table.GetIfTable(nullptr, size, false), kErrorInsufficientBuffer);
+  test::ShOrThrow("ip link del qd1a");
+  std::vector<std::byte> image(size);
+  ASSERT_EQ(table.GetIfTable(image.data(), size, false), kNoError);
+  EXPECT_EQ(ReadLe32(image.data()), 1u);
+  EXPECT_EQ(table.LinkDumps(), 1u);
+}
+
+TEST_F(LinkCacheTest, AFillLongAfterItsSizeQueryCountsAfresh) {
+  Rows(table);
+  const std::uint64_t before = table.StatsDumps();
+  std::uint32_t size = 0;
+  ASSERT_EQ(table.GetIfTable(nullptr, size, false), kErrorInsufficientBuffer);
+  SendOverLoopback();
+  std::this_thread::sleep_for(3 * posix::NetlinkIfTable::kSharedSnapshotAge);
+  std::vector<std::byte> image(size);
+  ASSERT_EQ(table.GetIfTable(image.data(), size, false), kNoError);
+  EXPECT_EQ(table.StatsDumps(), before + 2);
+  // The loopback's bytes as the kernel has them now, datagram included.
+  test::reference::OneDumpIfTable reference;
+  ASSERT_EQ(ReadLe32(image.data()), 1u);
+  EXPECT_EQ(ReadLe32(image.data() + kIfTableHeaderSize + ifrow::kInOctets),
+            LoopbackBytes(reference));
+}
+
+// A tun or tap device held open by the test, which gives it its carrier; gone
+// with the descriptor.
+posix::UniqueFd OpenTunnel(const std::string& name, short kind) {
+  posix::UniqueFd fd(::open("/dev/net/tun", O_RDWR | O_CLOEXEC));
+  ifreq request{};
+  std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
+  request.ifr_flags = static_cast<short>(kind | IFF_NO_PI);
+  if (fd.Get() >= 0 && ::ioctl(fd.Get(), TUNSETIFF, &request) != 0) fd.Reset();
+  return fd;
+}
+
+// What `ip -o link` says of a link: its flags (UP, LOWER_UP, ...) and its state.
+struct KernelLink {
+  std::vector<std::string> flags;
+  std::string state;
+  bool Has(const std::string& flag) const {
+    return std::find(flags.begin(), flags.end(), flag) != flags.end();
+  }
+};
+
+std::map<std::string, KernelLink> KernelLinks() {
+  std::map<std::string, KernelLink> links;
+  FILE* out = ::popen("ip -o link show", "r");
+  if (out == nullptr) return links;
+  char line[4096];
+  while (std::fgets(line, sizeof line, out) != nullptr) {
+    // "3: qva@qvb: <NO-CARRIER,BROADCAST,UP> mtu 1500 ... state LOWERLAYERDOWN ..."
+    const std::string text = line;
+    const std::size_t nameAt = text.find(": ") + 2;
+    const std::size_t open = text.find('<');
+    const std::size_t close = text.find('>');
+    const std::size_t stateAt = text.find(" state ");
+    if (nameAt < 2 || open == std::string::npos || close < open || stateAt == std::string::npos)
+      continue;
+    std::string name = text.substr(nameAt, text.find(':', nameAt) - nameAt);
+    name = name.substr(0, name.find('@'));
+    KernelLink& link = links[name];
+    std::istringstream flags(text.substr(open + 1, close - open - 1));
+    for (std::string flag; std::getline(flags, flag, ',');) link.flags.push_back(flag);
+    std::istringstream(text.substr(stateAt + 7)) >> link.state;
+  }
+  ::pclose(out);
+  return links;
+}
+
+// The kernel settles a link's state from a work queue a moment after its
+// carrier changes; until then the two disagree.
+bool Settled(const std::map<std::string, KernelLink>& links) {
+  for (const auto& [name, link] : links) {
+    const bool carrierState =
+        link.state == "UP" || link.state == "UNKNOWN" || link.state == "DORMANT";
+    if (link.Has("UP") && link.Has("LOWER_UP") != carrierState) return false;
+  }
+  return true;
+}
+
+TEST_F(LinkCacheTest, OperationalStatusIsWhatTheKernelSaysOfTheLink) {
+  // Beside lo (state UNKNOWN, with carrier): pairs with both ends up, with the
+  // peer down and down themselves; tun and tap devices whose state is UNKNOWN
+  // while the test holds them, a tap nobody holds has no carrier.
+  test::ShOrThrow("ip link add qk0a type veth peer name qk0b");
+  test::ShOrThrow("ip link set qk0a up && ip link set qk0b up");
+  test::ShOrThrow("ip link add qk1a type veth peer name qk1b");
+  test::ShOrThrow("ip link set qk1a up");
+  const posix::UniqueFd tap = OpenTunnel("qktap", IFF_TAP);
+  const posix::UniqueFd tun = OpenTunnel("qktun", IFF_TUN);
+  ASSERT_GE(tap.Get(), 0) << std::strerror(errno);
+  ASSERT_GE(tun.Get(), 0) << std::strerror(errno);
+  test::ShOrThrow("ip tuntap add dev qkidle mode tap");
+  test::ShOrThrow("ip link set qktap up && ip link set qktun up && ip link set qkidle up");
+
+  std::map<std::string, KernelLink> kernel = KernelLinks();
+  for (int i = 0; i < 50 && !Settled(kernel); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kernel = KernelLinks();
+  }
+  ASSERT_EQ(kernel.size(), 8u);
+  EXPECT_EQ(kernel["lo"].state, "UNKNOWN");
+  EXPECT_EQ(kernel["qktap"].state, "UNKNOWN");
+  EXPECT_EQ(kernel["qktun"].state, "UNKNOWN");
+
+  const std::vector<Row> rows = Rows(table);
+  ASSERT_EQ(rows.size(), kernel.size());
+  for (const Row& row : rows) {
+    const std::string name = NameOf(row);
+    ASSERT_EQ(kernel.count(name), 1u) << name;
+    const KernelLink& link = kernel[name];
+    // Not up: non-operational; up without a carrier: disconnected.
+    const std::uint32_t want = !link.Has("UP")           ? 0
+                               : link.state == "DORMANT" ? 3
+                               : link.Has("LOWER_UP")    ? 5
+                                                         : 2;
+    EXPECT_EQ(ReadLe32(row.data() + ifrow::kOperStatus), want)
+        << name << " is " << link.state << (link.Has("LOWER_UP") ? " with" : " without")
+        << " carrier";
+  }
+}
+
 // --- the parsers, on messages made by hand ------------------------------------
 
 class MessageWriter {
@@ -657,6 +802,37 @@ TEST(LinkMessages, LinksWithoutANameOrOfAnotherFamilyAreSkipped) {
   changes.clear();
   posix::ParseLinkMessages(w.Bytes(), 8, changes);
   EXPECT_TRUE(changes.empty());
+}
+
+TEST(LinkMessages, ALinkOfUnknownStateIsOperationalOnlyWhileRunning) {
+  // Kernels before 2.6.17 send no IFLA_OPERSTATE and tell the carrier by
+  // IFF_RUNNING alone. Today's set IFF_RUNNING on every up link whose state is
+  // unknown, so no live link shows one without it: the messages are made here.
+  const struct {
+    unsigned flags;
+    bool stateAttribute;
+    std::uint32_t status;
+  } kCases[] = {
+      {IFF_UP | IFF_RUNNING, false, 5}, {IFF_UP, false, 2},     {IFF_UP, true, 2},
+      {IFF_UP | IFF_RUNNING, true, 5},  {IFF_RUNNING, true, 0},
+  };
+  for (const auto& c : kCases) {
+    MessageWriter w;
+    ifinfomsg info = Info(3);
+    info.ifi_flags = c.flags;
+    w.Begin(RTM_NEWLINK, info);
+    w.Text(IFLA_IFNAME, "eth0");
+    const std::uint8_t unknown = IF_OPER_UNKNOWN;
+    if (c.stateAttribute) w.Attr(IFLA_OPERSTATE, &unknown, sizeof unknown);
+    w.End();
+    std::vector<posix::LinkChange> changes;
+    posix::ParseLinkMessages(w.Bytes(), 0, changes);
+    ASSERT_EQ(changes.size(), 1u);
+    Row row(kIfRowSize);
+    posix::BuildStaticRow(row.data(), changes[0].link, {});
+    EXPECT_EQ(ReadLe32(row.data() + ifrow::kOperStatus), c.status)
+        << "flags " << c.flags << (c.stateAttribute ? ", IF_OPER_UNKNOWN" : ", no state");
+  }
 }
 
 TEST(LinkMessages, ABrokenLengthFailsTheDatagramAndNothingIsReadPastIt) {

@@ -4,14 +4,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "netns.h"
 #include "platform/posix/posix_files.h"
@@ -234,7 +238,14 @@ TEST_F(ProfileTest, WriteChangesOnlyItsLinesByteForByte) {
 }
 
 TEST_F(ProfileTest, WriteCreatesTheFileAndKeepsModeAndBom) {
-  ASSERT_EQ(Put("Options", "IP", "192.168.25.0"), 1);
+  // A new file gets the mode any program's new file gets: 0666 less the umask.
+  const mode_t umaskBefore = ::umask(002);
+  const int created = Put("Options", "IP", "192.168.25.0");
+  ::umask(umaskBefore);
+  ASSERT_EQ(created, 1);
+  struct stat made {};
+  ASSERT_EQ(::stat(path.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 0664u);
   ASSERT_EQ(Put("Options", "Interval", "  3 "), 1);
   EXPECT_EQ(Contents(), "[Options]\r\nIP=192.168.25.0\r\nInterval=  3 \r\n");
   EXPECT_EQ(Get("Options", "Interval"), "3");
@@ -574,8 +585,16 @@ TEST_F(ProfileTest, StaleTemporaryFilesAreRemovedAtTheNextWrite) {
   const std::string deadRun = ".Settings.ini." + std::to_string(gone) + "-0.tmp";
   const std::string oldRun = ".Settings.ini.1-4.tmp";   // pid 1 runs, but this is old
   const std::string liveRun = ".Settings.ini.1-5.tmp";  // a save going on now
-  const Names kept = {".Other.ini." + std::to_string(gone) + "-0.tmp", ".Settings.ini.1x-0.tmp",
-                      "Settings.ini.tmp"};
+  const std::string pid = std::to_string(gone);
+  // Names that only look like ours: another file's, a pid or a counter that
+  // is missing or no number.
+  const Names kept = {".Other.ini." + pid + "-0.tmp",
+                      ".Settings.ini.1x-0.tmp",
+                      "Settings.ini.tmp",
+                      ".Settings.ini." + pid + "-.tmp",
+                      ".Settings.ini.-0.tmp",
+                      ".Settings.ini." + pid + "-0x.tmp",
+                      ".Settings.ini." + pid + ".tmp"};
   for (const std::string& name : {deadRun, oldRun, liveRun})
     test::WriteFile(dir.path + "/" + name, "[Options]\r\nIP=half");
   for (const std::string& name : kept) test::WriteFile(dir.path + "/" + name, "x");
@@ -589,6 +608,100 @@ TEST_F(ProfileTest, StaleTemporaryFilesAreRemovedAtTheNextWrite) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(test::ListDir(dir.path), expected);
   EXPECT_EQ(Contents(), "[Options]\r\nIP=192.168.1.1\r\n");
+}
+
+// Holds every open of a file inside one folder until the test has acted: the
+// steps of a save (its read of the file, its temporary file) become moments a
+// test can change the folder at, with nothing in the service to hook.
+class OpenGate {
+ public:
+  explicit OpenGate(const std::string& folder)
+      : fd_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_LARGEFILE)) {
+    armed_ = fd_ >= 0 && ::fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
+                                         AT_FDCWD, folder.c_str()) == 0;
+  }
+  // Closing lets any open still held go on, so a failed test cannot hang.
+  ~OpenGate() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OpenGate(const OpenGate&) = delete;
+  OpenGate& operator=(const OpenGate&) = delete;
+  bool Armed() const { return armed_; }
+
+  // Until `done`, hands the name of each file being opened to `onOpen`, while
+  // its opener waits, then lets the open go on.
+  template <typename OnOpen>
+  void Serve(const std::atomic<bool>& done, OnOpen&& onOpen) {
+    alignas(fanotify_event_metadata) char buffer[4096];
+    while (!done) {
+      pollfd ready{fd_, POLLIN, 0};
+      if (::poll(&ready, 1, 50) <= 0) continue;
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) continue;
+      ssize_t left = n;
+      for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+           FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+        if (event->fd < 0) continue;
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(event->fd);
+        if (::readlink(link.c_str(), target, sizeof target - 1) > 0) {
+          const std::string name = target;
+          onOpen(name.substr(name.rfind('/') + 1));
+        }
+        const fanotify_response allow{event->fd, FAN_ALLOW};
+        EXPECT_EQ(::write(fd_, &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
+        ::close(event->fd);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  bool armed_ = false;
+};
+
+TEST_F(ProfileTest, ASaveLeavesAFileReplacedOrMadeSinceItWasRead) {
+  QUORREL_REQUIRE_ROOT();
+  // The gate watches a folder of its own, so that the test makes the other
+  // program's file beside it, past the gate, and only renames it in.
+  const std::string folder = dir.path + "/gated";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  path = folder + "/Settings.ini";
+  const std::string theirs = "[Options]\r\nIP=10.99.99.99\r\n";
+  auto putTheirsInPlace = [&] {
+    const std::string made = dir.path + "/theirs.ini";
+    test::WriteFile(made, theirs);
+    return ::rename(made.c_str(), path.c_str()) == 0;
+  };
+
+  for (const bool existed : {true, false}) {
+    SCOPED_TRACE(existed ? "a file replaced after the save read it"
+                         : "a file made after the save found none");
+    if (existed) test::WriteFile(path, "[Options]\r\nIP=10.0.0.1\r\n");
+    int saved = -1;
+    bool swapped = false;
+    {
+      OpenGate gate(folder);
+      ASSERT_TRUE(gate.Armed()) << std::strerror(errno);
+      std::atomic<bool> done{false};
+      std::thread save([&] {
+        saved = Put("Options", "IP", "192.168.1.1");
+        done = true;
+      });
+      // The file that was read is swapped while the save opens it; the missing
+      // one appears while the save opens its temporary file.
+      gate.Serve(done, [&](const std::string& name) {
+        if (!swapped && (existed ? name == "Settings.ini" : name.ends_with(".tmp")))
+          swapped = putTheirsInPlace();
+      });
+      save.join();
+    }  // the test's own reads below pass no gate
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(Contents(), theirs);
+    EXPECT_EQ(test::ListDir(folder), Names{"Settings.ini"});
+    ::unlink(path.c_str());
+  }
 }
 
 }  // namespace

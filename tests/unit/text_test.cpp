@@ -86,6 +86,17 @@ TEST(Utf8, PrefixesNeverSplitACharacter) {
     EXPECT_EQ(Utf16Length(text.substr(0, n)), Utf8ToUtf16(text.substr(0, n)).size()) << n;
 }
 
+TEST(Utf8, Utf16ToUtf8JoinsAHighSurrogateOnlyWithTheLowOneAfterIt) {
+  // U+1F600 from its pair; each half that is not part of one mends to U+FFFD,
+  // and the unit after a lone high half is read for itself.
+  EXPECT_EQ(Utf16ToUtf8(u"a\xD83D\xDE00z"), "a\xF0\x9F\x98\x80z");
+  EXPECT_EQ(Utf16ToUtf8(u"\xD83D-z"), "\xEF\xBF\xBD-z");
+  EXPECT_EQ(Utf16ToUtf8(u"\xD83D\x00E9"), "\xEF\xBF\xBD\xC3\xA9");
+  EXPECT_EQ(Utf16ToUtf8(u"\xD83D\xD83D\xDE00"), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(u"\xDE00\xD83D"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(u"\xD83D\0", 2)), std::string("\xEF\xBF\xBD\0", 4));
+}
+
 TEST(LocaleSeparatorOr, TakesOneMarkAndRefusesWordsDigitsAndIdeographs) {
   // Marks that locales put between date or time fields.
   for (const char* mark : {"/", ".", "-", ":", " ", ",", "\xE2\x80\x90" /* hyphen */,
