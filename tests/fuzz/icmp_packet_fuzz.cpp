@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -160,14 +161,18 @@ void CheckRaw(std::span<const std::uint8_t> p, std::uint8_t mode, const posix::E
   }
 }
 
-// A datagram socket hands over the ICMP message alone. Both socket kinds
-// apply one rule: a reply counts only when it is ours and its checksum is right.
-void CheckDatagram(std::span<const std::uint8_t> icmp, const posix::EchoMatch& match, bool mended) {
-  posix::ParsedPacket parsed = posix::ParseDatagramMessage(icmp, match);
+// A datagram socket hands over the ICMP message alone, with its sender. Both
+// socket kinds apply one rule: a reply counts only when it is ours, from the
+// host asked, and its checksum is right.
+void CheckDatagram(std::span<const std::uint8_t> icmp, std::uint32_t from,
+                   const posix::EchoMatch& match, bool mended) {
+  posix::ParsedPacket parsed = posix::ParseDatagramMessage(icmp, from, match);
   const bool ours = icmp.size() >= posix::kIcmpHeaderSize && icmp[0] == posix::kIcmpEchoReply &&
-                    icmp[1] == 0 && Be16(icmp, 4) == match.id && Be16(icmp, 6) == match.sequence;
+                    icmp[1] == 0 && Be16(icmp, 4) == match.id && Be16(icmp, 6) == match.sequence &&
+                    from == match.destination;
   if (parsed.kind == posix::PacketKind::kReply) {
     Check(ours, "a datagram reply that is not ours counted");
+    Check(parsed.from == from, "a datagram reply's sender not taken from the socket");
     Check(OnesSum(icmp) == 0xFFFF, "a datagram reply with a wrong checksum counted");
     Check(Inside(parsed.data, icmp) && parsed.data.size() == icmp.size() - posix::kIcmpHeaderSize,
           "the echoed data is not the rest of the datagram");
@@ -224,14 +229,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> packet(raw.begin(), raw.end());
   Mend(packet, mode, match);
   CheckRaw(packet, mode, match);
-  CheckDatagram(raw, match, false);
+  // The sender as the socket would name it: the packet's own source field when
+  // there is one (the fuzzer can reach it, and kFixSource mends it).
+  const std::uint32_t from = [&] {
+    std::uint32_t address = match.destination ^ 1;
+    if (HeaderLength(packet) != 0) std::memcpy(&address, packet.data() + 12, sizeof address);
+    return address;
+  }();
+  CheckDatagram(raw, from, match, false);
   // The mended packet's ICMP message, as far as its total length reaches.
   std::size_t ihl = HeaderLength(packet);
   std::size_t end = ihl == 0 ? 0 : std::min<std::size_t>(packet.size(), Be16(packet, 2));
   if (ihl != 0 && end >= ihl) {
     std::vector<std::uint8_t> message(packet.begin() + static_cast<std::ptrdiff_t>(ihl),
                                       packet.begin() + static_cast<std::ptrdiff_t>(end));
-    CheckDatagram(message, match, (mode & kSpoil) == 0);
+    CheckDatagram(message, from, match, (mode & kSpoil) == 0);
   }
   CheckChecksumAndRequest(raw, match);
 

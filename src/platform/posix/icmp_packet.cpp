@@ -114,14 +114,19 @@ bool IsOurEchoRequest(std::span<const std::uint8_t> icmp, const EchoMatch& match
          ReadU16(icmp, 4) == match.id && ReadU16(icmp, 6) == match.sequence;
 }
 
-ParsedPacket ParseDatagramMessage(std::span<const std::uint8_t> icmp, const EchoMatch& match) {
+ParsedPacket ParseDatagramMessage(std::span<const std::uint8_t> icmp, std::uint32_t from,
+                                  const EchoMatch& match) {
   ParsedPacket parsed;
+  // The kernel hands a datagram socket every echo reply that carries its id,
+  // whoever sent it: a host on the path could otherwise answer for a dead one.
+  if (from != match.destination) return parsed;
   // A damaged or forged message must not say the link is up. The kernel
   // checks what reaches a datagram socket, but nothing checks for a raw one.
   if (icmp.size() < kIcmpHeaderSize || InternetChecksum(icmp) != 0) return parsed;
   if (icmp[0] != kIcmpEchoReply || icmp[1] != 0) return parsed;
   if (ReadU16(icmp, 4) != match.id || ReadU16(icmp, 6) != match.sequence) return parsed;
   parsed.kind = PacketKind::kReply;
+  parsed.from = from;
   parsed.data = icmp.subspan(kIcmpHeaderSize);
   return parsed;
 }
@@ -140,9 +145,8 @@ ParsedPacket ParseRawPacket(std::span<const std::uint8_t> packet, const EchoMatc
   std::uint32_t source = ReadNetU32(packet, kIpSourceOffset);
   std::uint8_t type = icmp[0];
   if (type == kIcmpEchoReply) {
-    // A raw socket sees every echo reply on the host: only the host we asked counts.
-    if (source != match.destination) return parsed;
-    parsed = ParseDatagramMessage(icmp, match);
+    // A raw socket sees every echo reply on the host, others' pings' too.
+    parsed = ParseDatagramMessage(icmp, source, match);
   } else {
     std::uint32_t status = StatusOfIcmpError(type, icmp[1]);
     if (status == 0 || InternetChecksum(icmp) != 0) return parsed;

@@ -62,14 +62,17 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seque
 bool IsOurEchoRequest(std::span<const std::uint8_t> icmp, const EchoMatch& match);
 
 // Both readers take a reply or an error only when its ICMP checksum is right,
-// and an error only when the request it quotes is ours by id, sequence and
-// code (and, from a raw socket, was sent to our destination).
+// a reply only when it comes from our destination, and an error only when the
+// request it quotes is ours by id, sequence and code (and, from a raw socket,
+// was sent to our destination).
 
 // A whole IPv4 packet as a raw socket receives it.
 ParsedPacket ParseRawPacket(std::span<const std::uint8_t> packet, const EchoMatch& match);
 
-// An ICMP message without its IP header, as a datagram socket receives it; the
-// caller fills `from`, `ttl` and `tos` from the socket's address and messages.
-ParsedPacket ParseDatagramMessage(std::span<const std::uint8_t> icmp, const EchoMatch& match);
+// An ICMP message without its IP header, as a datagram socket receives it,
+// from `from` (network order, the socket's peer address); the caller fills
+// `ttl` and `tos` from the socket's control messages.
+ParsedPacket ParseDatagramMessage(std::span<const std::uint8_t> icmp, std::uint32_t from,
+                                  const EchoMatch& match);
 
 }  // namespace quorrel::posix
