@@ -2,6 +2,7 @@
 // One ICMP echo to the destination: did it answer within half a second?
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/app.h"
@@ -23,6 +24,15 @@ inline constexpr char kMsgCleanupFailed[] = "Windows Sockets error occurred in C
 
 using ReplyBuffer = std::array<std::uint8_t, kReplyBufferSize>;
 
+// A probe's result with the reply's round trip. The round trip is there only
+// for a passed echo; `wholeMillis` says the service measured it in whole
+// milliseconds (icmp.dll's RoundTripTime), so it is no finer than that.
+struct PingOutcome {
+  bool passed = false;
+  std::optional<std::uint32_t> rttMicros;
+  bool wholeMillis = false;
+};
+
 class ModPing {
  public:
   ModPing(WinsockApi& winsock, IcmpApi& icmp, Toolkit& toolkit, CodePage& codePage)
@@ -30,6 +40,8 @@ class ModPing {
 
   // True exactly when one echo came back with status 0.
   bool PingHost(const std::string& destination);
+  // PingHost, telling the round trip of the reply as well.
+  PingOutcome PingHostTimed(const std::string& destination);
   // The reply's Status field; -1 for a malformed address or no ICMP handle.
   std::int32_t SendEcho(const std::string& destination, const std::string& data,
                         ReplyBuffer& reply);
@@ -37,6 +49,11 @@ class ModPing {
   void SocketsCleanup();
 
  private:
+  // SendEcho that also asks the service, before the handle closes, for the
+  // finer round trip; `micros` stays empty where the service has none.
+  std::int32_t Echo(const std::string& destination, const std::string& data, ReplyBuffer& reply,
+                    std::optional<std::uint32_t>* micros);
+
   WinsockApi& winsock_;
   IcmpApi& icmp_;
   Toolkit& toolkit_;

@@ -35,6 +35,7 @@ enum IpStatus : std::uint32_t {
 // size, reserved, data pointer and option information up to byte 28.
 inline constexpr std::uint32_t kEchoReplyRecordSize = 28;
 inline constexpr std::uint32_t kEchoReplyStatusOffset = 4;
+inline constexpr std::uint32_t kEchoReplyRoundTripOffset = 8;
 
 class IcmpApi {
  public:
@@ -48,6 +49,10 @@ class IcmpApi {
                                      const void* requestOptions, void* reply,
                                      std::uint32_t replySize, std::uint32_t timeoutMs) = 0;
   virtual bool IcmpCloseHandle(IcmpHandle handle) = 0;
+  // The round trip of the last echo on `handle` that was answered, in
+  // microseconds, where the service can tell it finer than RoundTripTime's
+  // whole milliseconds; false where it cannot (icmp.dll never can).
+  virtual bool RoundTripMicros(IcmpHandle /*handle*/, std::uint32_t& /*micros*/) { return false; }
   // Empty while echoes may be sent. Otherwise one line for the user saying
   // that no ICMP method is permitted for this program and naming the remedy:
   // without it a missing permission looks exactly like a dead link.

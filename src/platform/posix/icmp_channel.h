@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,12 +40,16 @@ struct EchoResult {
   std::uint8_t tos = 0;
   std::uint8_t flags = 0;
   std::vector<std::uint8_t> data;
+  // From the send to the answer, as finely as the method can tell; empty
+  // where it cannot, and the service then times the whole call.
+  std::optional<std::uint32_t> roundTripMicros;
 };
 
 class EchoChannel {
  public:
   virtual ~EchoChannel() = default;
-  // One echo to `destination` (network order); returns by `deadline` at the latest.
+  // One echo to `destination` (network order); returns by `deadline` at the
+  // latest, whatever else arrives meanwhile.
   virtual EchoResult Echo(std::uint32_t destination, std::span<const std::uint8_t> data,
                           const EchoOptions& options, Deadline deadline) = 0;
 };

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "platform/icmp.h"
@@ -71,11 +72,33 @@ std::uint32_t ParseAddress(std::string_view text) {
   return inet_aton(dotted.c_str(), &addr) != 0 ? addr.s_addr : 0;
 }
 
+// ping's "time=0.045 ms" (or "12.3", "123": fewer decimals as it grows) in
+// microseconds, read digit by digit: the C library's readers would take the
+// program's locale and stop at the dot under de_DE.
+std::optional<std::uint32_t> ParseMillis(std::string_view text) {
+  std::uint64_t micros = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    micros = micros * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (micros > UINT32_MAX / 1000) return std::nullopt;
+  }
+  if (i == 0) return std::nullopt;
+  micros *= 1000;
+  if (i < text.size() && text[i] == '.') {
+    std::uint64_t scale = 100;
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10)
+      micros += static_cast<std::uint64_t>(text[i] - '0') * scale;
+  }
+  if (micros > UINT32_MAX) return std::nullopt;
+  return static_cast<std::uint32_t>(micros);
+}
+
 // Reads ping's answer out of what it printed and how it ended.
-EchoResult ReadPingOutput(std::string_view output, int exitCode,
+EchoResult ReadPingOutput(std::string_view output, int exitCode, std::uint32_t destination,
                           std::span<const std::uint8_t> data) {
   EchoResult result;
   result.status = kIpReqTimedOut;
+  bool strangerAnswered = false;
   while (!output.empty()) {
     std::size_t eol = output.find('\n');
     std::string_view line = output.substr(0, eol);
@@ -91,9 +114,18 @@ EchoResult ReadPingOutput(std::string_view output, int exitCode,
     }
     if (std::size_t at = line.find(" bytes from "); at != std::string_view::npos) {
       if (exitCode != 0) continue;  // a duplicate or damaged reply: ping says no
+      // ping takes a reply to its id from anyone (it was made to ping
+      // broadcasts); we count only the host we asked, as the sockets do.
+      const std::uint32_t from = ParseAddress(line.substr(at + 12));
+      if (from != destination) {
+        strangerAnswered = true;
+        continue;
+      }
       result.status = kIpSuccess;
       result.answered = true;
-      result.from = ParseAddress(line.substr(at + 12));
+      result.from = from;
+      if (std::size_t time = line.find("time="); time != std::string_view::npos)
+        result.roundTripMicros = ParseMillis(line.substr(time + 5));
       if (std::size_t ttl = line.find("ttl="); ttl != std::string_view::npos) {
         const std::string_view digits = line.substr(ttl + 4);
         unsigned value = 0;
@@ -121,8 +153,9 @@ EchoResult ReadPingOutput(std::string_view output, int exitCode,
       }
     }
   }
-  // Exit 1 is "no reply"; anything else that said nothing we know is a failure.
-  if (exitCode != 1) result.status = kIpGeneralFailure;
+  // Exit 1 is "no reply", and so is a reply from another host; anything else
+  // that said nothing we know is a failure.
+  if (exitCode != 1 && !strangerAnswered) result.status = kIpGeneralFailure;
   return result;
 }
 
@@ -291,7 +324,7 @@ EchoResult PingProgramChannel::Echo(std::uint32_t destination, std::span<const s
     return late;
   }
   int exitCode = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-  return ReadPingOutput(output, exitCode, data);
+  return ReadPingOutput(output, exitCode, destination, data);
 }
 
 }  // namespace

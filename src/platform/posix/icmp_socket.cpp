@@ -9,8 +9,10 @@
 // clang-format on
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/icmp.h"
@@ -25,6 +27,13 @@ namespace {
 constexpr std::size_t kReceiveBufferSize = 65536;
 // An ICMP error quotes at most 576 bytes of the original, less its own headers.
 constexpr std::size_t kErrorPayloadSize = 576;
+// A flood of strangers' ICMP refills a socket as fast as it is read. These
+// keep each read-through short, so the deadline is looked at often: a default
+// receive buffer holds a few hundred small packets, the drain makes room for
+// them, and the wait reads a batch before it looks at the clock again.
+constexpr int kMaxStalePackets = 512;
+constexpr std::chrono::milliseconds kMaxDrainTime{2};
+constexpr int kMaxPacketsPerWake = 64;
 
 // Ids for raw sockets, which choose their own: distinct within the process and,
 // through the pid, unlikely to meet another program's pings.
@@ -81,9 +90,13 @@ class SocketChannel final : public EchoChannel {
  private:
   void ApplyOptions(const EchoOptions& options);
   // Each returns true when what it read settles the echo into `result`.
+  void DrainStale(Deadline deadline);
   bool ReadErrorQueue(const EchoMatch& match, EchoResult& result);
-  bool ReadPackets(const EchoMatch& match, EchoResult& result);
+  bool ReadPackets(const EchoMatch& match, EchoResult& result, Deadline deadline);
   bool ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained);
+  // The round trip of an answer the kernel stamped at `arrived` (realtime),
+  // else of one read now.
+  std::uint32_t RoundTripMicros(const timespec* arrived) const;
 
   UniqueFd socket_;
   int fd_;
@@ -93,7 +106,33 @@ class SocketChannel final : public EchoChannel {
   std::uint16_t id_;
   std::uint16_t sequence_;
   std::vector<std::uint8_t> buffer_;
+  // Taken just before the request went out: the realtime clock is the one the
+  // kernel stamps arrivals with, the steady one stands in without a stamp.
+  timespec sentWall_{};
+  std::chrono::steady_clock::time_point sentAt_;
 };
+
+std::uint32_t SocketChannel::RoundTripMicros(const timespec* arrived) const {
+  const auto steady = std::chrono::steady_clock::now() - sentAt_;
+  std::int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(steady).count();
+  if (arrived != nullptr) {
+    const std::int64_t stamped = (arrived->tv_sec - sentWall_.tv_sec) * 1000000 +
+                                 (arrived->tv_nsec - sentWall_.tv_nsec) / 1000;
+    // A step of the realtime clock between send and arrival shows as a stamp
+    // outside the time we have been waiting; the steady figure is right then.
+    if (stamped >= 0 && stamped <= micros) micros = stamped;
+  }
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(micros, 0, UINT32_MAX));
+}
+
+void SocketChannel::DrainStale(Deadline deadline) {
+  // A kept raw socket has queued every other program's ICMP since the last
+  // ping; make room before our answer comes, but never at the cost of the wait.
+  const Deadline until = std::min(deadline, std::chrono::steady_clock::now() + kMaxDrainTime);
+  for (int i = 0; i < kMaxStalePackets && std::chrono::steady_clock::now() < until; ++i) {
+    if (::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT) < 0 && errno != EINTR) return;
+  }
+}
 
 void SocketChannel::ApplyOptions(const EchoOptions& options) {
   // Set only what differs from the last echo: the socket is kept between pings.
@@ -113,12 +152,7 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
   result.status = kIpReqTimedOut;
   ApplyOptions(options);
 
-  if (raw_) {
-    // A kept raw socket has queued every other program's ICMP since the last
-    // ping; make room before our answer comes.
-    while (::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT) >= 0) {
-    }
-  }
+  if (raw_) DrainStale(deadline);
   EchoMatch match{id_, ++sequence_, destination};
   std::vector<std::uint8_t> packet = BuildEchoRequest(match.id, match.sequence, data);
   sockaddr_in to{};
@@ -126,6 +160,8 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
   to.sin_addr.s_addr = destination;
   ssize_t sent;
   do {
+    ::clock_gettime(CLOCK_REALTIME, &sentWall_);
+    sentAt_ = std::chrono::steady_clock::now();
     sent =
         ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   } while (sent < 0 && errno == EINTR);
@@ -157,7 +193,7 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
     }
     if (n <= 0) continue;
     if ((ready.revents & POLLERR) && ReadErrorQueue(match, result)) return result;
-    if ((ready.revents & POLLIN) && ReadPackets(match, result)) return result;
+    if ((ready.revents & POLLIN) && ReadPackets(match, result, deadline)) return result;
     if (ready.revents & POLLNVAL) {
       result.status = kIpGeneralFailure;
       return result;
@@ -166,7 +202,7 @@ EchoResult SocketChannel::Echo(std::uint32_t destination, std::span<const std::u
 }
 
 bool SocketChannel::ReadErrorQueue(const EchoMatch& match, EchoResult& result) {
-  for (;;) {
+  for (int i = 0; i < kMaxPacketsPerWake; ++i) {
     std::uint8_t payload[kErrorPayloadSize];
     Message<512> message(payload, sizeof payload);
     msghdr& msg = message.msg;
@@ -195,6 +231,7 @@ bool SocketChannel::ReadErrorQueue(const EchoMatch& match, EchoResult& result) {
       if (status == 0 || !IsOurEchoRequest(quoted, match)) continue;
       result.status = status;
       result.answered = error.ee_origin == SO_EE_ORIGIN_ICMP;
+      if (result.answered) result.roundTripMicros = RoundTripMicros(nullptr);
       if (length >= sizeof error + sizeof(sockaddr_in)) {
         sockaddr_in offender;
         std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
@@ -203,17 +240,20 @@ bool SocketChannel::ReadErrorQueue(const EchoMatch& match, EchoResult& result) {
       return true;
     }
   }
+  return false;
 }
 
-bool SocketChannel::ReadPackets(const EchoMatch& match, EchoResult& result) {
+bool SocketChannel::ReadPackets(const EchoMatch& match, EchoResult& result, Deadline deadline) {
   bool drained = false;
-  while (!drained)
+  for (int i = 0; i < kMaxPacketsPerWake && !drained; ++i) {
     if (ReadOnePacket(match, result, drained)) return true;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
   return false;
 }
 
 bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bool& drained) {
-  Message<128> message(buffer_.data(), buffer_.size());
+  Message<160> message(buffer_.data(), buffer_.size());
   msghdr& msg = message.msg;
   ssize_t n = message.Receive(fd_, MSG_DONTWAIT);
   if (n < 0) {
@@ -224,11 +264,20 @@ bool SocketChannel::ReadOnePacket(const EchoMatch& match, EchoResult& result, bo
     return errno != EAGAIN && errno != EWOULDBLOCK && ReadErrorQueue(match, result);
   }
   std::span<const std::uint8_t> received(buffer_.data(), std::min<std::size_t>(n, buffer_.size()));
-  ParsedPacket parsed =
-      raw_ ? ParseRawPacket(received, match) : ParseDatagramMessage(received, match);
+  ParsedPacket parsed = raw_ ? ParseRawPacket(received, match)
+                             : ParseDatagramMessage(received, message.peer.sin_addr.s_addr, match);
   if (parsed.kind == PacketKind::kIgnored) return false;
+  timespec stampStore;
+  const timespec* stamp = nullptr;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+        c->cmsg_len >= CMSG_LEN(sizeof stampStore)) {
+      std::memcpy(&stampStore, CMSG_DATA(c), sizeof stampStore);
+      stamp = &stampStore;
+    }
+  }
+  result.roundTripMicros = RoundTripMicros(stamp);
   if (!raw_) {
-    parsed.from = message.peer.sin_addr.s_addr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level != SOL_IP) continue;
       if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
@@ -260,6 +309,7 @@ std::unique_ptr<EchoChannel> OpenDatagramChannel() {
   SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);
   SetIntOption(fd, IPPROTO_IP, IP_RECVTTL, 1);
   SetIntOption(fd, IPPROTO_IP, IP_RECVTOS, 1);
+  SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
   return std::make_unique<SocketChannel>(std::move(socket), false);
 }
 
@@ -274,6 +324,7 @@ std::unique_ptr<EchoChannel> OpenRawChannel() {
       ~((1u << kIcmpEchoReply) | (1u << kIcmpDestUnreachable) | (1u << kIcmpSourceQuench) |
         (1u << kIcmpTimeExceeded) | (1u << kIcmpParamProblem));
   ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
   return std::make_unique<SocketChannel>(std::move(socket), true);
 }
 

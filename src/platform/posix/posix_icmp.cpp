@@ -17,7 +17,6 @@ namespace {
 
 // The 32-bit ICMP_ECHO_REPLY record, field by field.
 constexpr std::size_t kAddressOffset = 0;
-constexpr std::size_t kRoundTripOffset = 8;
 constexpr std::size_t kDataSizeOffset = 12;
 constexpr std::size_t kTtlOffset = 20;
 constexpr std::size_t kTosOffset = 21;
@@ -107,7 +106,7 @@ IcmpHandle IcmpService::IcmpCreateFile() {
   if (!channel) channel = OpenChannel();
   if (!channel) return nullptr;
   IcmpHandle handle = reinterpret_cast<IcmpHandle>(++lastHandle_);
-  handles_.emplace(handle, std::move(channel));
+  handles_.emplace(handle, Lent{std::move(channel), std::nullopt});
   return handle;
 }
 
@@ -115,7 +114,7 @@ bool IcmpService::IcmpCloseHandle(IcmpHandle handle) {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(handle);
   if (it == handles_.end()) return false;
-  std::shared_ptr<Channel> channel = std::move(it->second);
+  std::shared_ptr<Channel> channel = std::move(it->second.channel);
   handles_.erase(it);
   // Kept for the next handle unless an echo still runs on it (it then goes
   // when that returns), the service keeps one already, or its method has
@@ -166,7 +165,15 @@ EchoMethod IcmpService::MethodOf(IcmpHandle handle) const {
 std::shared_ptr<IcmpService::Channel> IcmpService::Find(IcmpHandle handle) const {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(handle);
-  return it == handles_.end() ? nullptr : it->second;
+  return it == handles_.end() ? nullptr : it->second.channel;
+}
+
+bool IcmpService::RoundTripMicros(IcmpHandle handle, std::uint32_t& micros) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || !it->second.roundTripMicros) return false;
+  micros = *it->second.roundTripMicros;
+  return true;
 }
 
 std::uint32_t IcmpService::IcmpSendEcho(IcmpHandle handle, std::uint32_t destination,
@@ -213,8 +220,18 @@ std::uint32_t IcmpService::IcmpSendEcho(IcmpHandle handle, std::uint32_t destina
     blocked_ = true;
     if (idle_ == channel) idle_.reset();
   }
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - start);
+  if (result.answered && !result.roundTripMicros) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    result.roundTripMicros =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(elapsed.count(), UINT32_MAX));
+  }
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(handle);
+    if (it != handles_.end())
+      it->second.roundTripMicros = result.answered ? result.roundTripMicros : std::nullopt;
+  }
 
   auto* record = static_cast<std::uint8_t*>(reply);
   std::memset(record, 0, kEchoReplyRecordSize);
@@ -222,8 +239,9 @@ std::uint32_t IcmpService::IcmpSendEcho(IcmpHandle handle, std::uint32_t destina
   // The address stays in network order: its bytes go in as they came.
   std::memcpy(record + kAddressOffset, &result.from, sizeof result.from);
   WriteLe32(record + kEchoReplyStatusOffset, result.status);
-  WriteLe32(record + kRoundTripOffset,
-            result.answered ? static_cast<std::uint32_t>(elapsed.count()) : 0);
+  // Whole milliseconds, cut short as icmp.dll does: a sub-millisecond answer is 0.
+  WriteLe32(record + kEchoReplyRoundTripOffset,
+            result.answered ? *result.roundTripMicros / 1000 : 0);
   // The size of what was copied, so a reader of DataSize never runs off the buffer.
   WriteLe16(record + kDataSizeOffset, static_cast<std::uint16_t>(copied));
   record[kTtlOffset] = result.ttl;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/icmp.h"
@@ -40,6 +41,10 @@ class IcmpService : public IcmpApi {
                              std::uint16_t requestSize, const void* requestOptions, void* reply,
                              std::uint32_t replySize, std::uint32_t timeoutMs) override;
   bool IcmpCloseHandle(IcmpHandle handle) override;
+  // From the sockets' kernel stamps (the steady clock where a reply has none),
+  // or from what the ping program printed; to the microsecond, where
+  // RoundTripTime keeps icmp.dll's whole milliseconds.
+  bool RoundTripMicros(IcmpHandle handle, std::uint32_t& micros) override;
   // Empty while some method may send; otherwise the line that says none may
   // and how to permit one.
   std::string SendBlockedReason() override;
@@ -51,6 +56,12 @@ class IcmpService : public IcmpApi {
 
  private:
   struct Channel;
+  // What a handle holds: its channel, and the round trip of its last echo if
+  // that was answered.
+  struct Lent {
+    std::shared_ptr<Channel> channel;
+    std::optional<std::uint32_t> roundTripMicros;
+  };
   std::shared_ptr<Channel> Find(IcmpHandle handle) const;
   // A channel of the first method that opens, skipping those known to be
   // refused; null when none does. Call with mutex_ held.
@@ -60,7 +71,7 @@ class IcmpService : public IcmpApi {
   EchoMethod method_;
   std::string pingProgram_;
   mutable std::mutex mutex_;
-  std::map<IcmpHandle, std::shared_ptr<Channel>> handles_;
+  std::map<IcmpHandle, Lent> handles_;
   std::uintptr_t lastHandle_ = 0;
   std::shared_ptr<Channel> idle_;  // the kept channel while no handle has it
   // Bit per EchoMethod the system refused, and when that was last found.

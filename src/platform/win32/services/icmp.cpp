@@ -16,6 +16,8 @@ namespace quorrel::win32 {
 
 static_assert(offsetof(ICMP_ECHO_REPLY, Status) == kEchoReplyStatusOffset,
               "Status sits at the same place on both widths");
+static_assert(offsetof(ICMP_ECHO_REPLY, RoundTripTime) == kEchoReplyRoundTripOffset,
+              "modPing reads the round trip from the record");
 static_assert(sizeof(IPAddr) == sizeof(std::uint32_t), "IPv4 in network order");
 
 namespace {
