@@ -91,4 +91,36 @@ TEST_F(PingTest, FailedCleanupWarnsButKeepsThePass) {
   EXPECT_EQ(toolkit.messageBoxes[0].style, kMbOk | kMbIconExclamation);
 }
 
+TEST_F(PingTest, TheTimedProbeTellsTheRoundTripOfAPassOnly) {
+  // icmp.dll's whole milliseconds from the record.
+  icmp.roundTrips = {37};
+  PingOutcome whole = ping.PingHostTimed("10.0.0.1");
+  EXPECT_TRUE(whole.passed);
+  EXPECT_EQ(whole.rttMicros, 37000u);
+  EXPECT_TRUE(whole.wholeMillis);
+  // A service that times finer is taken at its word.
+  icmp.roundTrips = {1};
+  icmp.roundTripMicros = {1234};
+  PingOutcome fine = ping.PingHostTimed("10.0.0.1");
+  EXPECT_TRUE(fine.passed);
+  EXPECT_EQ(fine.rttMicros, 1234u);
+  EXPECT_FALSE(fine.wholeMillis);
+  // A failed echo has no round trip, whatever the record or the service says.
+  icmp.statuses = {kIpDestHostUnreachable};
+  icmp.roundTrips = {3};
+  icmp.roundTripMicros = {3000};
+  PingOutcome failed = ping.PingHostTimed("10.0.0.1");
+  EXPECT_FALSE(failed.passed);
+  EXPECT_FALSE(failed.rttMicros);
+  icmp.zeroRepliesOnSuccess = true;
+  icmp.roundTrips = {4};
+  EXPECT_FALSE(ping.PingHostTimed("10.0.0.1").rttMicros);
+  icmp.zeroRepliesOnSuccess = false;
+  // A millisecond count past what microseconds can hold stays the longest.
+  icmp.roundTrips = {0xFFFFFFFFu};
+  EXPECT_EQ(ping.PingHostTimed("10.0.0.1").rttMicros, 0xFFFFFFFFu);
+  EXPECT_EQ(icmp.opened, icmp.closed);
+  EXPECT_EQ(winsock.startups, winsock.cleanups);
+}
+
 }  // namespace quorrel::fakes
