@@ -61,26 +61,30 @@ void LinkQuality::Add(const PingSample& ping) {
   latestTime_ = ping.when;
   const std::int64_t rtt = last_.rttMicros;
 
-  const std::int64_t seq = nextSeq_++;
-  if (seq >= static_cast<std::int64_t>(kWindow)) Evict(seq - static_cast<std::int64_t>(kWindow));
-  Slot& slot = slots_[seq % kWindow];
+  const std::size_t at = nextSlot_;
+  nextSlot_ = at + 1 == kWindow ? 0 : at + 1;
+  if (windowPings_ == static_cast<std::int64_t>(kWindow))
+    Evict(at);
+  else
+    ++windowPings_;
+  Slot& slot = slots_[at];
   slot = Slot{};
   slot.passed = ping.passed;
   ++allPings_;
   if (ping.passed) {
     slot.rtt = rtt;
     if (!replies_.Empty()) {
-      slot.dAbs = std::llabs(rtt - slots_[replies_.Back() % kWindow].rtt);
+      slot.dAbs = std::llabs(rtt - slots_[replies_.Back()].rtt);
       slot.hasD = true;
       windowJitter_ += (static_cast<double>(slot.dAbs) - windowJitter_) * kJitterGain;
     }
-    replies_.PushBack(seq);
+    replies_.PushBack(at);
     windowSum_ += rtt;
     windowSumSq_ += rtt * rtt;
-    while (!minQueue_.Empty() && slots_[minQueue_.Back() % kWindow].rtt >= rtt) minQueue_.PopBack();
-    minQueue_.PushBack(seq);
-    while (!maxQueue_.Empty() && slots_[maxQueue_.Back() % kWindow].rtt <= rtt) maxQueue_.PopBack();
-    maxQueue_.PushBack(seq);
+    while (!minQueue_.Empty() && slots_[minQueue_.Back()].rtt >= rtt) minQueue_.PopBack();
+    minQueue_.PushBack(at);
+    while (!maxQueue_.Empty() && slots_[maxQueue_.Back()].rtt <= rtt) maxQueue_.PopBack();
+    maxQueue_.PushBack(at);
     windowWholeMillis_ = ping.wholeMillis;
 
     if (allPings_ - allLost_ == 1) {
@@ -96,36 +100,32 @@ void LinkQuality::Add(const PingSample& ping) {
     allLastRtt_ = rtt;
     allWholeMillis_ = ping.wholeMillis;
 
-    if (keptCount_ > 0 && NewestOutage().open) {
-      Outage& outage = NewestOutage();
-      SetEnd(outage, ping.when);
-      outage.open = false;
-      closedOutageSeconds_ += outage.seconds;
-    }
+    if (outageOpen_) CloseOutage(ping.when);
   } else {
     ++windowLost_;
     ++allLost_;
-    if (keptCount_ > 0 && NewestOutage().open) {
+    if (outageOpen_) {
       SetEnd(NewestOutage(), ping.when);
     } else {
       ++outageCount_;
-      std::size_t at;
+      std::size_t kept;
       if (keptCount_ < kOutagesKept) {
-        at = (keptHead_ + keptCount_++) % kOutagesKept;
+        kept = (keptHead_ + keptCount_++) % kOutagesKept;
       } else {
-        at = keptHead_;
+        kept = keptHead_;
         keptHead_ = (keptHead_ + 1) % kOutagesKept;
       }
-      outages_[at] = Outage{ping.when, ping.when, 0, true};
+      outages_[kept] = Outage{ping.when, ping.when, 0, true};
+      outageOpen_ = true;
     }
   }
 }
 
-// Takes the ping `seq` out of the window's figures. The jitter loses the term
-// of the D between this reply and the next one, which leaves exactly the
+// Takes the ping in `at` out of the window's figures. The jitter loses the
+// term of the D between this reply and the next one, which leaves exactly the
 // filter run from the next reply on.
-void LinkQuality::Evict(std::int64_t seq) {
-  const Slot& slot = slots_[seq % kWindow];
+void LinkQuality::Evict(std::size_t at) {
+  const Slot& slot = slots_[at];
   if (!slot.passed) {
     --windowLost_;
     return;
@@ -134,13 +134,13 @@ void LinkQuality::Evict(std::int64_t seq) {
   windowSumSq_ -= slot.rtt * slot.rtt;
   const std::size_t replies = replies_.Size();
   replies_.PopFront();
-  if (minQueue_.Front() == seq) minQueue_.PopFront();
-  if (maxQueue_.Front() == seq) maxQueue_.PopFront();
+  if (minQueue_.Front() == at) minQueue_.PopFront();
+  if (maxQueue_.Front() == at) maxQueue_.PopFront();
   if (replies_.Empty()) {
     windowJitter_ = 0;
     return;
   }
-  Slot& next = slots_[replies_.Front() % kWindow];
+  Slot& next = slots_[replies_.Front()];
   if (replies == 2) {
     // No D is left; set exactly rather than leave rounding behind.
     windowJitter_ = 0;
@@ -152,14 +152,17 @@ void LinkQuality::Evict(std::int64_t seq) {
   next.dAbs = 0;
 }
 
+void LinkQuality::CloseOutage(const LocalTime& end) {
+  Outage& outage = NewestOutage();
+  SetEnd(outage, end);
+  outage.open = false;
+  outageOpen_ = false;
+  closedOutageSeconds_ += outage.seconds;
+}
+
 void LinkQuality::Stop(const LocalTime& stop) {
   if (!running_) return;
-  if (keptCount_ > 0 && NewestOutage().open) {
-    Outage& outage = NewestOutage();
-    SetEnd(outage, stop);
-    outage.open = false;
-    closedOutageSeconds_ += outage.seconds;
-  }
+  if (outageOpen_) CloseOutage(stop);
   latestTime_ = stop;
   running_ = false;
 }
@@ -175,16 +178,16 @@ void LinkQuality::SetEnd(Outage& outage, const LocalTime& end) {
 
 RttStats LinkQuality::Window() const {
   RttStats s;
-  s.pings = std::min<std::int64_t>(nextSeq_, static_cast<std::int64_t>(kWindow));
+  s.pings = windowPings_;
   s.lost = windowLost_;
   s.replies = s.pings - s.lost;
   if (s.pings > 0)
     s.lossPercent = 100.0 * static_cast<double>(s.lost) / static_cast<double>(s.pings);
   if (s.replies == 0) return s;
   const double n = static_cast<double>(s.replies);
-  s.lastMicros = slots_[replies_.Back() % kWindow].rtt;
-  s.minMicros = slots_[minQueue_.Front() % kWindow].rtt;
-  s.maxMicros = slots_[maxQueue_.Front() % kWindow].rtt;
+  s.lastMicros = slots_[replies_.Back()].rtt;
+  s.minMicros = slots_[minQueue_.Front()].rtt;
+  s.maxMicros = slots_[maxQueue_.Front()].rtt;
   s.avgMicros = static_cast<double>(windowSum_) / n;
   s.mdevMicros =
       std::sqrt(std::max(0.0, static_cast<double>(windowSumSq_) / n - s.avgMicros * s.avgMicros));

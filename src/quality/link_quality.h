@@ -70,21 +70,21 @@ class FixedQueue {
   bool Empty() const { return size_ == 0; }
   std::size_t Size() const { return size_; }
   const T& Front() const { return items_[head_]; }
-  const T& Back() const { return items_[(head_ + size_ - 1) % N]; }
-  const T& At(std::size_t i) const { return items_[(head_ + i) % N]; }
-  T& At(std::size_t i) { return items_[(head_ + i) % N]; }
+  const T& Back() const { return items_[Wrap(head_ + size_ - 1)]; }
   void PushBack(const T& v) {
-    items_[(head_ + size_) % N] = v;
+    items_[Wrap(head_ + size_)] = v;
     ++size_;
   }
   void PopFront() {
-    head_ = (head_ + 1) % N;
+    head_ = Wrap(head_ + 1);
     --size_;
   }
   void PopBack() { --size_; }
-  void Clear() { head_ = size_ = 0; }
 
  private:
+  // Indices never reach 2N, so one subtraction wraps them.
+  static std::size_t Wrap(std::size_t i) { return i >= N ? i - N : i; }
+
   std::array<T, N> items_{};
   std::size_t head_ = 0;
   std::size_t size_ = 0;
@@ -135,11 +135,13 @@ class LinkQuality {
     std::int64_t dAbs = 0;  // |rtt - previous reply in the window|, when hasD
     bool hasD = false;
   };
-  using SeqQueue = quality_detail::FixedQueue<std::int64_t, kQualityWindow>;
+  // Queues of slot indices: an index names one ping while it is in the window.
+  using SlotQueue = quality_detail::FixedQueue<std::size_t, kQualityWindow>;
 
   explicit LinkQuality(std::vector<Outage>&& ledger);
-  void Evict(std::int64_t seq);
+  void Evict(std::size_t slot);
   Outage& NewestOutage();
+  void CloseOutage(const LocalTime& end);
   void SetEnd(Outage& outage, const LocalTime& end);
 
   bool started_ = false;
@@ -148,17 +150,18 @@ class LinkQuality {
   LocalTime startTime_;
   LocalTime latestTime_;
 
-  // The window: slots by sequence number modulo the window.
+  // The window: a ring of slots, `nextSlot_` the one the next ping takes.
   std::array<Slot, kQualityWindow> slots_{};
-  std::int64_t nextSeq_ = 0;
+  std::size_t nextSlot_ = 0;
+  std::int64_t windowPings_ = 0;
   std::int64_t windowLost_ = 0;
   std::int64_t windowSum_ = 0;
   std::int64_t windowSumSq_ = 0;
   double windowJitter_ = 0;
   bool windowWholeMillis_ = false;
-  SeqQueue replies_;   // passed pings in the window, oldest first
-  SeqQueue minQueue_;  // replies with rising round trips: the minimum in front
-  SeqQueue maxQueue_;  // replies with falling round trips: the maximum in front
+  SlotQueue replies_;   // passed pings in the window, oldest first
+  SlotQueue minQueue_;  // replies with rising round trips: the minimum in front
+  SlotQueue maxQueue_;  // replies with falling round trips: the maximum in front
 
   // Since Start.
   std::int64_t allPings_ = 0;
@@ -176,6 +179,7 @@ class LinkQuality {
   std::size_t keptHead_ = 0;
   std::size_t keptCount_ = 0;
   std::int64_t outageCount_ = 0;
+  bool outageOpen_ = false;  // the newest kept outage still lasts
   std::int64_t closedOutageSeconds_ = 0;
 };
 
