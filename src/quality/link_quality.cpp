@@ -10,8 +10,9 @@ namespace {
 constexpr std::size_t kWindow = kQualityWindow;
 constexpr double kJitterGain = 1.0 / 16.0;
 
-// (15/16)^k for the window's weights: the reply k places after the oldest
-// D has been filtered k more times.
+// (15/16)^k: the weight left of a D that the filter has seen k later D since.
+// The window's oldest D has m - 2 after it among m replies; this is what it
+// still contributes when its reply leaves.
 const std::array<double, kWindow>& DecayPowers() {
   static const std::array<double, kWindow> powers = [] {
     std::array<double, kWindow> p{};

@@ -3,8 +3,9 @@
 // the last 100 pings and since Start, and the ledger of outages.
 //
 // The window calls Reset at Start, Add with each ping result, Stop at Stop.
-// Add costs O(1) and allocates nothing; the ledger's storage is taken once,
-// when the object is built.
+// Add costs O(1) (the window's minimum and maximum amortised over the pings)
+// and allocates nothing; the ledger's storage is taken once, when the object
+// is built, and kept across Resets.
 //
 // Times are the clock port's local wall-clock times, whole seconds. Lengths
 // are differences of those readings, so a daylight-saving change inside an
