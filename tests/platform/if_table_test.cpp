@@ -679,9 +679,10 @@ bool Settled(const std::map<std::string, KernelLink>& links) {
 }
 
 TEST_F(LinkCacheTest, OperationalStatusIsWhatTheKernelSaysOfTheLink) {
-  // Beside lo (state UNKNOWN, with carrier): pairs with both ends up, with the
-  // peer down and down themselves; tun and tap devices whose state is UNKNOWN
-  // while the test holds them, a tap nobody holds has no carrier.
+  // Beside lo (state UNKNOWN, with carrier): a pair with both ends up; a pair
+  // with one end up and its peer down, so neither has a carrier; a tap and a
+  // tun held by the test, whose state stays UNKNOWN; a tap nobody holds, up
+  // without a carrier.
   test::ShOrThrow("ip link add qk0a type veth peer name qk0b");
   test::ShOrThrow("ip link set qk0a up && ip link set qk0b up");
   test::ShOrThrow("ip link add qk1a type veth peer name qk1b");
