@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -612,41 +613,44 @@ TEST_F(ProfileTest, StaleTemporaryFilesAreRemovedAtTheNextWrite) {
 
 // Holds every open of a file inside one folder until the test has acted: the
 // steps of a save (its read of the file, its temporary file) become moments a
-// test can change the folder at, with nothing in the service to hook.
+// test can change the folder at, with nothing in the service to hook. The
+// opens are answered on a thread of the gate's own, so no open the test
+// itself makes can wait on it.
 class OpenGate {
  public:
-  explicit OpenGate(const std::string& folder)
-      : fd_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_LARGEFILE)) {
+  // `onOpen` gets the name of each file being opened while its opener waits.
+  OpenGate(const std::string& folder, std::function<void(const std::string&)> onOpen)
+      : fd_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_LARGEFILE)),
+        onOpen_(std::move(onOpen)) {
     armed_ = fd_ >= 0 && ::fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
                                          AT_FDCWD, folder.c_str()) == 0;
+    if (armed_) server_ = std::thread([this] { Serve(); });
   }
-  // Closing lets any open still held go on, so a failed test cannot hang.
+  // Closing lets any open still held go on.
   ~OpenGate() {
+    stop_ = true;
+    if (server_.joinable()) server_.join();
     if (fd_ >= 0) ::close(fd_);
   }
   OpenGate(const OpenGate&) = delete;
   OpenGate& operator=(const OpenGate&) = delete;
   bool Armed() const { return armed_; }
 
-  // Until `done`, hands the name of each file being opened to `onOpen`, while
-  // its opener waits, then lets the open go on.
-  template <typename OnOpen>
-  void Serve(const std::atomic<bool>& done, OnOpen&& onOpen) {
+ private:
+  void Serve() {
     alignas(fanotify_event_metadata) char buffer[4096];
-    while (!done) {
+    while (!stop_) {
       pollfd ready{fd_, POLLIN, 0};
       if (::poll(&ready, 1, 50) <= 0) continue;
-      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-      if (n <= 0) continue;
-      ssize_t left = n;
+      ssize_t left = ::read(fd_, buffer, sizeof buffer);
       for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
-           FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+           left > 0 && FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
         if (event->fd < 0) continue;
         char target[4096] = {};
         const std::string link = "/proc/self/fd/" + std::to_string(event->fd);
         if (::readlink(link.c_str(), target, sizeof target - 1) > 0) {
           const std::string name = target;
-          onOpen(name.substr(name.rfind('/') + 1));
+          onOpen_(name.substr(name.rfind('/') + 1));
         }
         const fanotify_response allow{event->fd, FAN_ALLOW};
         EXPECT_EQ(::write(fd_, &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
@@ -655,9 +659,11 @@ class OpenGate {
     }
   }
 
- private:
   int fd_;
+  std::function<void(const std::string&)> onOpen_;
   bool armed_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread server_;
 };
 
 TEST_F(ProfileTest, ASaveLeavesAFileReplacedOrMadeSinceItWasRead) {
@@ -681,21 +687,15 @@ TEST_F(ProfileTest, ASaveLeavesAFileReplacedOrMadeSinceItWasRead) {
     int saved = -1;
     bool swapped = false;
     {
-      OpenGate gate(folder);
-      ASSERT_TRUE(gate.Armed()) << std::strerror(errno);
-      std::atomic<bool> done{false};
-      std::thread save([&] {
-        saved = Put("Options", "IP", "192.168.1.1");
-        done = true;
-      });
       // The file that was read is swapped while the save opens it; the missing
       // one appears while the save opens its temporary file.
-      gate.Serve(done, [&](const std::string& name) {
+      OpenGate gate(folder, [&](const std::string& name) {
         if (!swapped && (existed ? name == "Settings.ini" : name.ends_with(".tmp")))
           swapped = putTheirsInPlace();
       });
-      save.join();
-    }  // the test's own reads below pass no gate
+      ASSERT_TRUE(gate.Armed()) << std::strerror(errno);
+      saved = Put("Options", "IP", "192.168.1.1");
+    }
     EXPECT_TRUE(swapped);
     EXPECT_EQ(saved, 0);
     EXPECT_EQ(Contents(), theirs);
