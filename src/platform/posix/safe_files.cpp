@@ -102,6 +102,14 @@ void RemoveStaleTemps(int dir, const std::string& base) {
       at += length;
 
       pid_t owner = TempOwner(name, base);
+      // A save edits its copy through the profile service, whose own
+      // temporary file of the copy a kill can leave as well.
+      if (owner == 0 && name.starts_with("..") && name.size() > 5) {
+        const std::size_t dot = name.rfind('.', name.size() - 5);
+        const std::string copy = name.substr(1, dot - 1);
+        if (dot != std::string::npos && dot > 1 && TempOwner(copy, base) != 0)
+          owner = TempOwner(name, copy);
+      }
       if (owner == 0) continue;
       struct stat st {};
       if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
