@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
+#include <random>
 #include <string>
+#include <thread>
 
+#include "fakes/fakes.h"
 #include "platform/win32/services/command_line.h"
 #include "platform/win32/services/wide_text.h"
 #include "platform/win32/services/win32_services.h"
 #include "settings/mod_general.h"
+#include "window/form1.h"
 
 namespace quorrel::win32 {
 namespace {
@@ -336,6 +341,171 @@ TEST_F(Win32ProcessTest, MissingProgramIsReportedAsFailure) {
   error.clear();
   EXPECT_FALSE(process.StartDetached("  ", kSwShowNormal, error));
   EXPECT_EQ(error, "no command given");
+}
+
+
+// --- The close's files ---------------------------------------------------
+
+TEST(Win32SaveTest, AReplacementIsWholeAndSeesAFileReplacedMeanwhile) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.Created());
+  Win32FileSystem files;
+  const std::string ini = folder / "Settings.ini";
+  WriteFile(ini, "; kept\r\n[Options]\r\nIP=1\r\n");
+  FileReplacement r = files.BeginReplace(ini, "");
+  ASSERT_FALSE(r.copy.empty());
+  EXPECT_EQ(ReadFile(r.copy), "; kept\r\n[Options]\r\nIP=1\r\n");
+  PrivateProfile profile;
+  EXPECT_NE(profile.WritePrivateProfileStringA("Options", "IP", "2", r.copy.c_str()), 0);
+  EXPECT_EQ(ReadFile(ini), "; kept\r\n[Options]\r\nIP=1\r\n");  // untouched until the commit
+  EXPECT_TRUE(files.CommitReplace(r, ini));
+  EXPECT_EQ(ReadFile(ini), "; kept\r\n[Options]\r\nIP=2\r\n");
+
+  // Another program's file in between stands; the copy goes.
+  r = files.BeginReplace(ini, "");
+  WriteFile(ini, "[Options]\r\nIP=theirs\r\n");
+  EXPECT_FALSE(files.CommitReplace(r, ini));
+  EXPECT_FALSE(Exists(r.copy));
+  EXPECT_EQ(ReadFile(ini), "[Options]\r\nIP=theirs\r\n");
+  // A new file starts from the seed; one made meanwhile is not overwritten.
+  const std::string fresh = folder / "fresh.ini";
+  r = files.BeginReplace(fresh, ini);
+  EXPECT_EQ(ReadFile(r.copy), "[Options]\r\nIP=theirs\r\n");
+  WriteFile(fresh, "made meanwhile");
+  EXPECT_FALSE(files.CommitReplace(r, fresh));
+  EXPECT_EQ(ReadFile(fresh), "made meanwhile");
+  // A read-only file is not replaced; a dead run's copy is cleared away.
+  SetFileAttributesW(WideFromUtf8(fresh).c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(files.BeginReplace(fresh, "").copy.empty());
+  SetFileAttributesW(WideFromUtf8(fresh).c_str(), FILE_ATTRIBUTE_NORMAL);
+  const std::string stale = folder / ".Settings.ini.999999-1.tmp";
+  WriteFile(stale, "left by a killed run");
+  files.AbandonReplace(files.BeginReplace(ini, ""));
+  EXPECT_FALSE(Exists(stale));
+}
+
+TEST(Win32SaveTest, AppendSharesTheLogAndWaitsBrieflyForAProgramHoldingIt) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.Created());
+  Win32FileSystem files;
+  const std::string log = folder / "pinglog.txt";
+  WriteFile(log, "a\r\n");
+  auto hold = [&](DWORD share) {
+    return CreateFileW(WideFromUtf8(log).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+  };
+  // A viewer that shares the file does not stop the append.
+  HANDLE viewer = hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_TRUE(files.AppendToFile(log, "b\r\n"));
+  CloseHandle(viewer);
+  // One that lets go after a moment is waited for.
+  HANDLE brief = hold(0);
+  std::thread release([brief] {
+    Sleep(200);
+    CloseHandle(brief);
+  });
+  EXPECT_TRUE(files.AppendToFile(log, "c\r\n"));
+  release.join();
+  // One that never does: the append fails and the file stays as it was.
+  HANDLE keeps = hold(0);
+  EXPECT_FALSE(files.AppendToFile(log, "d\r\n"));
+  CloseHandle(keeps);
+  EXPECT_EQ(ReadFile(log), "a\r\nb\r\nc\r\n");
+  SetFileAttributesW(WideFromUtf8(log).c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(files.AppendToFile(log, "e\r\n"));
+  SetFileAttributesW(WideFromUtf8(log).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The child of the kill test: the window's close with the real files, in
+// the folder the parent names.
+class FolderFiles : public Win32FileSystem {
+ public:
+  explicit FolderFiles(std::string folder) : folder_(std::move(folder)) {}
+  std::string ExecutableFolder() override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+TEST(Win32SaveChild, CloseWhenAsked) {
+  const char* folder = std::getenv("QUORREL_SAVE_CHILD");
+  if (folder == nullptr) GTEST_SKIP() << "run by Win32SaveTest only";
+  fakes::FakeToolkit toolkit;
+  fakes::FakeClock clock;
+  FolderFiles files(folder);
+  AnsiCodePage codePage;
+  PrivateProfile profile;
+  fakes::FakeWinsock winsock;
+  fakes::FakeIcmp icmp;
+  fakes::FakeIfTable ifTable;
+  fakes::FakeShell shell;
+  fakes::FakeProcess process;
+  fakes::RecordingCanvas canvas;
+  Form1 form(
+      {toolkit, clock, files, codePage, profile, winsock, icmp, ifTable, shell, process, canvas});
+  form.Form_Load();
+  const std::string n = std::getenv("QUORREL_SAVE_VALUE");
+  form.txtFix.SetText("C:\\fix " + n + ".bat");
+  form.txtIP.SetText("10.0.0." + n);
+  form.txtInterval.SetText(n);
+  WriteFile(std::string(folder) + "\\ready", "");
+  form.Form_QueryUnload();
+}
+
+TEST(Win32SaveTest, AKillDuringTheCloseLeavesTheOldSettingsOrTheNew) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.Created());
+  const std::string ini = folder / "Settings.ini";
+  WriteFile(ini, "[Options]\r\nFix path=C:\\fix 0.bat\r\nIP=10.0.0.0\r\nInterval=0\r\n");
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  PrivateProfile profile;
+  AnsiCodePage codePage;
+  ModGeneral general(profile, codePage);
+  std::mt19937 random(99);
+  int kept = 0, replaced = 0, mixed = 0, empty = 0;
+  std::string current = "0";
+  for (int run = 1; run <= 10; ++run) {
+    const std::string value = std::to_string(run);
+    SetEnvironmentVariableW(L"QUORREL_SAVE_CHILD", WideFromUtf8(folder.Path()).c_str());
+    SetEnvironmentVariableW(L"QUORREL_SAVE_VALUE", WideFromUtf8(value).c_str());
+    std::wstring command = L"\"" + std::wstring(self) +
+                           L"\" --gtest_filter=Win32SaveChild.CloseWhenAsked";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child));
+    SetEnvironmentVariableW(L"QUORREL_SAVE_CHILD", nullptr);
+    for (int wait = 0; wait < 3000 && !Exists(folder / "ready"); ++wait) Sleep(1);
+    Sleep(random() % 25);
+    TerminateProcess(child.hProcess, 9);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    DeleteFileW(WideFromUtf8(folder / "ready").c_str());
+
+    const std::string fix = general.ReadIniValue("Options", "Fix path", ini);
+    const std::string ip = general.ReadIniValue("Options", "IP", ini);
+    const std::string interval = general.ReadIniValue("Options", "Interval", ini);
+    if (ReadFile(ini).empty()) ++empty;
+    auto whole = [&](const std::string& v) {
+      return fix == "C:\\fix " + v + ".bat" && ip == "10.0.0." + v && interval == v;
+    };
+    if (whole(current)) {
+      ++kept;
+    } else if (whole(value)) {
+      ++replaced;
+      current = value;
+    } else {
+      ++mixed;
+      current = interval;
+    }
+  }
+  std::printf("kills during the close under Wine: 10 runs, %d old, %d new, %d mixed, %d empty\n",
+              kept, replaced, mixed, empty);
+  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(empty, 0);
 }
 
 }  // namespace

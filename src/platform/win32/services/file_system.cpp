@@ -154,6 +154,12 @@ bool Win32FileSystem::MayReplace(const std::string& path) {
 
 bool Win32FileSystem::AppendToFile(const std::string& path, const std::string& bytes) {
   const std::wstring wide = WideFromUtf8(path);
+  // Refused on Windows anyway; checked here too because Wine run as root
+  // would write it.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    return false;
   OwnedHandle file;
   for (int attempt = 0; attempt < kShareRetries && !file; ++attempt) {
     file = Own(CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
