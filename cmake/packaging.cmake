@@ -81,6 +81,9 @@ if(TARGET quorrel AND TARGET quorrel-watch AND NOT WIN32)
   set(CPACK_DEBIAN_UNSPECIFIED_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_WATCH_PACKAGE_NAME quorrel-watch)
   set(CPACK_DEBIAN_WATCH_FILE_NAME DEB-DEFAULT)
+  # Opened at run time, only to serve the metrics, so dpkg-shlibdeps cannot
+  # see it; the calls it makes are there since 0.9.71.
+  set(CPACK_DEBIAN_WATCH_PACKAGE_DEPENDS "libmicrohttpd12 (>= 0.9.71)")
   # The ping program is the last resort without a socket; no fonts, no window.
   set(CPACK_DEBIAN_WATCH_PACKAGE_RECOMMENDS "iputils-ping")
   set(CPACK_DEBIAN_WATCH_PACKAGE_SUGGESTS "prometheus, prometheus-node-exporter")
