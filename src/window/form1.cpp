@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/number.h"
+#include "quality/quality_text.h"
 #include "window/event_log.h"
 
 namespace quorrel {
@@ -27,6 +28,9 @@ constexpr char kMsgNowhereToSave[] =
 // A save that finds the file replaced by another instance's is made again
 // over theirs; more than this many in a row is not a race any more.
 constexpr int kSaveAttempts = 3;
+// Runs' outage rows kept for the close beyond this are dropped, oldest run
+// last: a window left running for years must not grow without bound.
+constexpr std::size_t kMaxOutageRows = 1 << 20;
 constexpr int kTrayDoubleClick = 0x203;  // WM_LBUTTONDBLCLK
 constexpr int kTrayRightUp = 0x205;      // WM_RBUTTONUP
 
@@ -166,6 +170,7 @@ void Form1::Form_Load() {
   lblUS.SetForeColour(kBlue);
   sampler.SetupGraph(services_.graphCanvas);
   logFilePath = dataFolder.empty() ? std::string() : dataFolder + kLogFileName;
+  outagesFilePath = dataFolder.empty() ? std::string() : dataFolder + kOutagesFileName;
 }
 
 void Form1::LoadSettings() {
@@ -264,6 +269,7 @@ void Form1::SaveSession() {
   if (unloaded_) return;
   if (chkSaveLog.Value() == 1) {
     SaveAndReportLog();
+    SaveAndReportOutages();
     sessionSaved_ = true;
   }
   SaveAndReportSettings();
@@ -292,6 +298,7 @@ void Form1::StartMonitoring() {
   shpPing.SetFillColour(kSilver);
   shpResult.SetFillColour(kSilver);
   AddLogLine(kMsgStarted);
+  quality.Reset(services_.clock.Now());
   pbTime.SetValue(0);
   pbTime.SetVisible(true);
   firstSample = -1;
@@ -308,6 +315,7 @@ void Form1::StopMonitoring() {
   cmdToggle.SetCaption("&Start");
   mnToggle.SetCaption("Start Pings");
   pingState = 0;
+  EndQualityRun();
   trayTip = std::string(kAppTitle) + " - OFF";
   AddLogLine(kMsgStopped);
   SetFormIcon("grey");
@@ -321,7 +329,11 @@ void Form1::Form_QueryUnload() {
   unloaded_ = true;
   tmrBandwidth.SetEnabled(false);
   tmrPing.SetEnabled(false);
-  if (chkSaveLog.Value() == 1) SaveAndReportLog();
+  EndQualityRun();
+  if (chkSaveLog.Value() == 1) {
+    SaveAndReportLog();
+    SaveAndReportOutages();
+  }
   sysTray.DeleteTrayIcon();
   sampler.ReleaseIpHelper();
   SaveAndReportSettings();
@@ -344,8 +356,11 @@ void Form1::tmrPing_Timer() {
     lastPingState = pingState;
     pingInProgress_ = true;
     const std::string destination = txtIP.Text();
-    bool passed = modPing_.PingHost(destination);
+    const PingOutcome outcome = modPing_.PingHostTimed(destination);
+    const bool passed = outcome.passed;
     pingInProgress_ = false;
+    quality.Add({passed, services_.clock.Now(),
+                 static_cast<std::int64_t>(outcome.rttMicros.value_or(0)), outcome.wholeMillis});
     if (passed) {
       pingState = 1;
       cmdRunFix.SetEnabled(false);
@@ -404,6 +419,30 @@ bool Form1::SaveLogFile(const std::string& text) {
 }
 
 std::string Form1::BandwidthSummary() { return sampler.BandwidthSummary(); }
+
+std::string Form1::PingResultTip() { return quorrel::PingResultTip(quality, services_.clock); }
+
+void Form1::EndQualityRun() {
+  if (!quality.Running()) return;
+  quality.Stop(services_.clock.Now());
+  if (outageRows_.size() < kMaxOutageRows)
+    outageRows_ += OutagesCsvBlock(quality, txtIP.Text(), false);
+}
+
+void Form1::SaveAndReportOutages() {
+  if (outageRows_.empty()) return;
+  FileSystem& files = services_.files;
+  if (outagesFilePath.empty()) {
+    files.ReportUnsaved("the outages were not saved: no folder for outages.csv can be written");
+    return;
+  }
+  const std::string header =
+      files.IsExistingFile(outagesFilePath) ? "" : std::string(kOutagesCsvHeader) + "\r\n";
+  if (files.AppendToFile(outagesFilePath, services_.codePage.ToAnsi(header + outageRows_)))
+    outageRows_.clear();
+  else
+    files.ReportUnsaved("the outages could not be appended to " + outagesFilePath);
+}
 
 void Form1::tmrBandwidth_Timer() {
   sampler.Tick(firstSample, cboConnections.ListIndex(), lblDS, lblUS, chkMarkers.Value() == 1);

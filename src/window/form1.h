@@ -17,6 +17,7 @@
 #include "platform/shell.h"
 #include "platform/toolkit.h"
 #include "platform/winsock.h"
+#include "quality/link_quality.h"
 #include "settings/mod_general.h"
 #include "tray/mod_sys_tray.h"
 #include "window/bandwidth.h"
@@ -119,6 +120,7 @@ class Form1 {
   std::string settingsLoadPath;  // where they were read: settingsPath, or the
                                  // program's own file while the per-user one is new
   std::string logFilePath;
+  std::string outagesFilePath;  // outages.csv, beside pinglog.txt
   std::int16_t pingInterval = 0;
   std::int16_t tickCount = 0;
   std::int32_t pingState = 0;  // 0 none, 1 passed, 2 failed
@@ -129,6 +131,8 @@ class Form1 {
 
   BandwidthSampler sampler;
   ModSysTray sysTray;
+  // Round trips, loss and outages of the run, beyond the lamps' pass/fail.
+  LinkQuality quality;
 
   // Event handlers.
   void Form_Load();
@@ -152,6 +156,8 @@ class Form1 {
   void SetFormIcon(const std::string& key);
   void ShowResult(const std::string& message);
   std::string BandwidthSummary();
+  // The result lamp's tooltip: the link's quality since Start, or "Stopped".
+  std::string PingResultTip();
 
   // True once the shutdown has run.
   bool Unloaded() const { return unloaded_; }
@@ -175,6 +181,9 @@ class Form1 {
   // not be saved.
   void SaveAndReportLog();
   void SaveAndReportSettings();
+  void SaveAndReportOutages();
+  // Closes the run's quality figures and keeps its outages.csv rows.
+  void EndQualityRun();
   std::string DataFolder();
 
   Services services_;
@@ -192,6 +201,8 @@ class Form1 {
   std::uint64_t linesLogged_ = 0;
   std::uint64_t linesSaved_ = 0;
   bool sessionSaved_ = false;
+  // The ended runs' rows for outages.csv, appended at the close.
+  std::string outageRows_;
   LogText log_;              // what txtOut holds, with its UTF-16 length
   std::string pendingNote_;  // told with the first line the log receives
 };

@@ -163,7 +163,8 @@ TEST_F(FormTest, AReadOnlyProgramFolderReadsTheSettingsBesideItUntilThePerUserFi
   EXPECT_EQ(fake.profile.sections["Options"]["Interval"], "7");
   EXPECT_EQ(old.at("IP"), "10.9.9.9");
   EXPECT_EQ(fake.files.files.count("C:\\Users\\me\\AppData\\Roaming\\Quorrel\\pinglog.txt"), 1u);
-  EXPECT_EQ(fake.files.files.size(), 1u);
+  EXPECT_EQ(fake.files.files.count("C:\\Users\\me\\AppData\\Roaming\\Quorrel\\outages.csv"), 1u);
+  EXPECT_EQ(fake.files.files.size(), 2u);
 
   // The next run finds the per-user file and reads only that, saying nothing.
   fake.files.existing.insert(perUser);

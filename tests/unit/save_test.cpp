@@ -48,7 +48,8 @@ TEST_F(FormTest, AnInstalledProgramOrSomeoneElsesSettingsFileSendsTheFilesToTheP
   fake.files.readOnly = {"C:\\Apps\\Quorrel\\Settings.ini"};
   EXPECT_EQ(Load().settingsPath, perUser + "Settings.ini");
 
-  // Nowhere to write: nothing is written, the first line says so, the close reports both files.
+  // Nowhere to write: nothing is written, the first line says so, the close
+  // reports the log, the run's outages and the settings.
   fake.files.writable = false;
   fake.files.userFolder = "";
   SetOption("Save log on exit", "1");
@@ -63,7 +64,7 @@ TEST_F(FormTest, AnInstalledProgramOrSomeoneElsesSettingsFileSendsTheFilesToTheP
   f.Form_QueryUnload();
   EXPECT_TRUE(fake.profile.writes.empty());
   EXPECT_TRUE(fake.files.files.empty());
-  EXPECT_EQ(fake.files.reports.size(), 2u);
+  EXPECT_EQ(fake.files.reports.size(), 3u);
 }
 
 TEST_F(FormTest, ValuesComeBackAsTypedAndALongOneIsNotCutByTheSave) {
@@ -118,6 +119,43 @@ TEST(TrimLog, ALineLongerThanTheBoundKeepsItsNewestCharacters) {
   plain.Append("07/12/26 09:05:03", std::string(3100, 'z'));
   EXPECT_EQ(plain.Units(), kLogLimit);
   EXPECT_TRUE(plain.Text().ends_with("zz\r\n"));
+}
+
+
+TEST_F(FormTest, TheCloseAppendsTheRunsOutagesAndTheLampTellsTheQuality) {
+  SetOption("Save log on exit", "1");
+  SetOption("IP", "10.0.0.1");
+  SetOption("Interval", "0");
+  Form1& f = Load();
+  EXPECT_EQ(f.PingResultTip(), "Stopped");
+  f.cmdToggle_Click();
+  // Passed, two failed, passed, failed, passed: two outages of 2 s and 1 s.
+  fake.icmp.statuses = {kIpSuccess, kIpReqTimedOut, kIpReqTimedOut, kIpSuccess, kIpReqTimedOut,
+                        kIpSuccess};
+  fake.icmp.roundTrips = {3, 0, 0, 0, 0, 2};
+  for (int second = 10; second < 16; ++second) {
+    fake.clock.now.second = second;
+    Tick();
+  }
+  EXPECT_NE(f.PingResultTip().find("Round trip: 2 ms"), std::string::npos) << f.PingResultTip();
+  EXPECT_NE(f.PingResultTip().find("Average: 1.67 ms"), std::string::npos) << f.PingResultTip();
+  fake.clock.now.second = 20;
+  f.cmdToggle_Click();
+  EXPECT_EQ(f.PingResultTip(), "Stopped");
+  f.Form_QueryUnload();
+  const std::string csv = fake.files.files[f.outagesFilePath];
+  EXPECT_EQ(csv.substr(0, csv.find("# summary")),
+            "start,end,seconds,destination\r\n"
+            "2026-12-07T09:05:11,2026-12-07T09:05:13,2,10.0.0.1\r\n"
+            "2026-12-07T09:05:14,2026-12-07T09:05:15,1,10.0.0.1\r\n");
+  EXPECT_NE(csv.find("pings=6,lost=3,outages=2"), std::string::npos) << csv;
+  // Without "Save log on exit" the file is left alone.
+  fake.files.files.clear();
+  SetOption("Save log on exit", "0");
+  Load().cmdToggle_Click();
+  Tick(2);
+  form->Form_QueryUnload();
+  EXPECT_TRUE(fake.files.files.empty());
 }
 
 }  // namespace quorrel::fakes
