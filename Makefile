@@ -41,7 +41,7 @@ deps:
 run:
 	$(if $(DISPLAY)$(WAYLAND_DISPLAY),,$(error no display: neither DISPLAY nor WAYLAND_DISPLAY is set; run `make run` from a terminal in your desktop session, or over ssh -X))
 	@cmake/install-packages $(RUN_PACKAGES)
-	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=OFF
+	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=OFF -DQUORREL_WATCH=OFF
 	cmake --build $(RUN_DIR) --target quorrel
 	./$(RUN_DIR)/quorrel
 
