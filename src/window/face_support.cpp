@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace quorrel {
 namespace {
 
@@ -11,16 +13,9 @@ constexpr Property kMirrored[] = {Property::kText,       Property::kEnabled, Pro
 
 constexpr char kSeparatorCaption[] = "-";
 
-// "&S" marks S as the mnemonic and "&&" stands for "&", as the platforms read
-// captions.
-std::string WithoutMnemonics(std::string_view caption) {
-  std::string out;
-  for (std::size_t i = 0; i < caption.size(); ++i) {
-    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
-    out += caption[i];
-  }
-  return out;
-}
+// The fastest rate the rate captions must show whole: 10 Gbit/s in bytes per
+// second, that is "1,220,703 KB".
+constexpr double kFastestRateBytes = 1.25e9;
 
 const Label* LabelFor(const Form1& form, const Control& control) {
   if (&control == &form.txtIP) return &form.Label2;
@@ -37,6 +32,15 @@ std::string ResultWord(Colour fill) {
 }
 
 }  // namespace
+
+std::string WithoutMnemonics(std::string_view caption) {
+  std::string out;
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    out += caption[i];
+  }
+  return out;
+}
 
 std::vector<Control*> FocusOrder(Form1& form) {
   std::vector<Control*> order;
@@ -132,6 +136,143 @@ int FitFontSize(int preferred, int minimum, int width,
   for (int size = preferred; size > minimum; --size)
     if (textWidthAt(size) <= width) return size;
   return minimum;
+}
+
+bool IsRateCaption(const Form1& form, const Control& control) {
+  return &control == &form.lblDS || &control == &form.lblUS;
+}
+
+std::vector<std::string> CaptionTextsToFit(const Form1& form, const Control& control,
+                                           std::string_view userSeparator) {
+  const ControlKind kind = control.Kind();
+  if (kind != ControlKind::kLabel && kind != ControlKind::kCheckBox &&
+      kind != ControlKind::kCommandButton)
+    return {};
+  if (!IsRateCaption(form, control))
+    return {WithoutMnemonics(static_cast<const CaptionControl&>(control).Caption())};
+  std::vector<std::string> texts;
+  for (std::string_view separator : {std::string_view(","), std::string_view("."), userSeparator})
+    texts.push_back(std::string(control.Layout().caption) + " " +
+                    FormatKilobytes(kFastestRateBytes / 1024, separator));
+  return texts;
+}
+
+Binder::Binder(Form1& form, WidgetCalls& calls, std::string userSeparator)
+    : form_(form), calls_(calls), userSeparator_(std::move(userSeparator)) {}
+
+void Binder::MirrorAll(Control& control) {
+  for (Property p : MirroredProperties()) Mirror(control, p);
+  calls_.Redescribe(control);
+}
+
+void Binder::Mirror(Control& control, Property property) {
+  Control& c = control;
+  switch (property) {
+    case Property::kText:
+      MirrorText(c);
+      break;
+    case Property::kEnabled:
+      if (c.Kind() == ControlKind::kTimer)
+        calls_.RunTimer(static_cast<Timer&>(c), c.Enabled());
+      else if (c.Kind() != ControlKind::kImageList)
+        calls_.EnableWidget(c, c.Enabled());
+      break;
+    case Property::kVisible:
+      if (c.Kind() != ControlKind::kTimer && c.Kind() != ControlKind::kImageList &&
+          c.Kind() != ControlKind::kMenuItem)
+        calls_.ShowWidget(c, c.Visible());
+      break;
+    case Property::kValue:
+      if (c.Kind() == ControlKind::kCheckBox)
+        calls_.SetCheckValue(static_cast<CheckBox&>(c), static_cast<CheckBox&>(c).Value());
+      else if (c.Kind() == ControlKind::kProgressBar)
+        calls_.SetBarValue(static_cast<ProgressBar&>(c), static_cast<ProgressBar&>(c).Value());
+      break;
+    case Property::kMax:
+      if (c.Kind() == ControlKind::kProgressBar)
+        calls_.SetBarMax(static_cast<ProgressBar&>(c), static_cast<ProgressBar&>(c).Max());
+      break;
+    case Property::kFillColour:
+      if (c.Kind() == ControlKind::kShape) {
+        calls_.SetLampColour(static_cast<Shape&>(c), static_cast<Shape&>(c).FillColour());
+        // A lamp's colour is its state; the words say it to a screen reader.
+        calls_.Redescribe(c);
+      }
+      break;
+    case Property::kForeColour:
+      if (c.Kind() == ControlKind::kLabel)
+        calls_.SetLabelColour(static_cast<Label&>(c), static_cast<Label&>(c).ForeColour());
+      break;
+    case Property::kItems:
+      if (c.Kind() == ControlKind::kComboBox) calls_.FillList(static_cast<ComboBox&>(c));
+      break;
+    case Property::kItemAdded:
+      // Only the newest entry: refilling at every addition made the start-up
+      // quadratic in the number of adapters.
+      if (c.Kind() == ControlKind::kComboBox && !static_cast<ComboBox&>(c).Items().empty())
+        calls_.AppendToList(static_cast<ComboBox&>(c), static_cast<ComboBox&>(c).Items().back());
+      break;
+    case Property::kListIndex:
+      if (c.Kind() == ControlKind::kComboBox)
+        calls_.SelectInList(static_cast<ComboBox&>(c), static_cast<ComboBox&>(c).ListIndex());
+      break;
+    case Property::kIcon:
+    case Property::kWindowState:
+      break;
+  }
+}
+
+void Binder::MirrorText(Control& c) {
+  switch (c.Kind()) {
+    case ControlKind::kTextBox:
+      if (IsReadOnlyLog(form_, c)) {
+        // The model trims the log at the top and appends at the bottom; the
+        // box is edited the same way instead of being given its whole text
+        // again, which made it lay out and repaint all of it at every line.
+        const std::string& next = static_cast<TextBox&>(c).Text();
+        calls_.EditLog(static_cast<TextBox&>(c), DiffLog(shownLog_, next), next);
+        shownLog_ = next;
+      } else {
+        calls_.SetBoxText(static_cast<TextBox&>(c), static_cast<TextBox&>(c).Text());
+      }
+      break;
+    case ControlKind::kMenuItem:
+      // A separator has no caption to show.
+      if (static_cast<MenuItem&>(c).Caption() != kSeparatorCaption)
+        calls_.SetCaption(static_cast<MenuItem&>(c), static_cast<MenuItem&>(c).Caption());
+      break;
+    case ControlKind::kLabel:
+    case ControlKind::kCheckBox:
+    case ControlKind::kCommandButton:
+      calls_.SetCaption(static_cast<CaptionControl&>(c), static_cast<CaptionControl&>(c).Caption());
+      // "&Stop" may need another size than "&Start"; the rate captions were
+      // fitted for any rate, so their font does not jump about.
+      if (!IsRateCaption(form_, c) ||
+          std::find(fittedRates_.begin(), fittedRates_.end(), &c) == fittedRates_.end())
+        FitCaption(c);
+      // The graph's description reads the rate captions.
+      if (IsRateCaption(form_, c)) calls_.Redescribe(form_.picGraph);
+      break;
+    default:
+      break;
+  }
+}
+
+void Binder::FitCaption(Control& control) {
+  const std::vector<std::string> texts = CaptionTextsToFit(form_, control, userSeparator_);
+  const int preferred = calls_.CaptionFontSize();
+  if (texts.empty() || preferred <= 0) return;
+  const int minimum = std::max(1, preferred * kSmallestCaptionFontPercent / 100);
+  const int room = calls_.CaptionRoom(control);
+  const int size =
+      FitFontSize(preferred, minimum, room, [&](int at) { return calls_.WidestText(texts, at); });
+  calls_.SetCaptionFont(control, size);
+  if (IsRateCaption(form_, control)) fittedRates_.push_back(&control);
+}
+
+void Binder::RefitCaptions() {
+  fittedRates_.clear();
+  for (Control* c : form_.Controls()) FitCaption(*c);
 }
 
 }  // namespace quorrel

@@ -2,8 +2,8 @@
 // What both faces need to bind their widgets to the model, decided once here
 // so the Qt and the Win32 face cannot drift apart: the focus order, which
 // properties a widget mirrors, the tray menu's entries, the read-only log, the
-// colour resolution, accessible texts, the log's incremental update and the
-// font fitting of captions.
+// colour resolution, accessible texts, the log's incremental update, the
+// font fitting of captions, and which toolkit call each property change makes.
 #include <functional>
 #include <span>
 #include <string>
@@ -79,5 +79,76 @@ LogEdit DiffLog(std::string_view shown, std::string_view next);
 // minimum > preferred.
 int FitFontSize(int preferred, int minimum, int width,
                 const std::function<int(int size)>& textWidthAt);
+
+// A caption as both platforms draw it: "&S" shows S, "&&" shows "&".
+std::string WithoutMnemonics(std::string_view caption);
+
+// The smallest a caption's font is made to fit its control, as a share of
+// the face's font: smaller than that is no longer read comfortably, and a cut
+// caption then says more than an unreadable one.
+inline constexpr int kSmallestCaptionFontPercent = 70;
+
+// The texts a caption control must show whole, as drawn; empty for controls
+// without a caption to fit (text boxes, menu entries, ...). The rate captions
+// change every second: theirs are the fastest rate (10 Gbit/s) in both
+// groupings and in the user's (`userSeparator`), so one font serves them all.
+std::vector<std::string> CaptionTextsToFit(const Form1& form, const Control& control,
+                                           std::string_view userSeparator);
+bool IsRateCaption(const Form1& form, const Control& control);
+
+// The toolkit calls a face makes for the model's changes. Binder decides which
+// call a property change makes; the face only makes it on its own widget.
+class WidgetCalls {
+ public:
+  virtual ~WidgetCalls() = default;
+  virtual void EnableWidget(Control& control, bool enabled) = 0;  // controls and menu entries
+  virtual void ShowWidget(Control& control, bool visible) = 0;
+  virtual void RunTimer(Timer& timer, bool running) = 0;
+  virtual void SetBoxText(TextBox& box, const std::string& text) = 0;
+  // The log box goes from the text last applied to `next` by `edit`.
+  virtual void EditLog(TextBox& log, const LogEdit& edit, std::string_view next) = 0;
+  virtual void SetCaption(CaptionControl& control, const std::string& caption) = 0;
+  virtual void SetCheckValue(CheckBox& check, int value) = 0;
+  virtual void SetBarValue(ProgressBar& bar, int value) = 0;
+  virtual void SetBarMax(ProgressBar& bar, int max) = 0;
+  virtual void SetLampColour(Shape& lamp, Colour colour) = 0;
+  virtual void SetLabelColour(Label& label, Colour colour) = 0;
+  virtual void FillList(ComboBox& list) = 0;  // every item, then the selection
+  virtual void AppendToList(ComboBox& list, const std::string& item) = 0;
+  virtual void SelectInList(ComboBox& list, int index) = 0;
+  // The control's accessible name or description may read otherwise now.
+  virtual void Redescribe(Control&) {}
+
+  // Caption fitting, in the face's units: the room the caption has in its
+  // control, the face's font size (0: none yet), the widest of `texts` at
+  // `size`, and the control's font set to `size`.
+  virtual int CaptionRoom(Control& control) = 0;
+  virtual int CaptionFontSize() = 0;
+  virtual int WidestText(const std::vector<std::string>& texts, int size) = 0;
+  virtual void SetCaptionFont(Control& control, int size) = 0;
+};
+
+// Which property change does what to a widget, the same in both faces.
+class Binder {
+ public:
+  // `form` and `calls` outlive the binder.
+  Binder(Form1& form, WidgetCalls& calls, std::string userSeparator);
+
+  // Every state property, as a new widget needs to start as the model stands.
+  void MirrorAll(Control& control);
+  void Mirror(Control& control, Property property);
+  // Every caption fitted again, the rate captions too: the face's font changed.
+  void RefitCaptions();
+
+ private:
+  void MirrorText(Control& control);
+  void FitCaption(Control& control);
+
+  Form1& form_;
+  WidgetCalls& calls_;
+  std::string userSeparator_;
+  std::string shownLog_;  // the log text as last applied to the box
+  std::vector<const Control*> fittedRates_;
+};
 
 }  // namespace quorrel

@@ -270,21 +270,21 @@ TEST(ScaledFaceTest, EveryCaptionIsWholeInItsControl) {
   // Captions that fit keep the dialog font.
   EXPECT_EQ(window.WidgetOf("Label5")->font().pixelSize(), 11);
 
-  // Both captions of each toggle, and the rates at 10 Gbit/s in en_US and de_DE.
+  // Both captions of each toggle, and the rates at 10 Gbit/s in en_US and
+  // de_DE, in one font fitted for the widest: it does not jump as the rate
+  // moves, down to no traffic at all.
   Form1& form = window.Form();
   form.cmdToggle_Click();
   ExpectWhole(window.WidgetOf("cmdToggle"), "cmdToggle");
   form.cmdToggle_Click();
-  for (const char* separator : {",", "."}) {
-    const std::string figure = std::string("1") + separator + "220" + separator + "703 KB";
-    form.lblDS.SetCaption("Downstream: " + figure);
-    form.lblUS.SetCaption("Upstream: " + figure);
+  const int rateFont = window.WidgetOf("lblDS")->font().pixelSize();
+  for (const char* figure : {"1,220,703 KB", "1.220.703 KB", "12,345 KB", "0 KB"}) {
+    form.lblDS.SetCaption(std::string("Downstream: ") + figure);
+    form.lblUS.SetCaption(std::string("Upstream: ") + figure);
     ExpectWhole(window.WidgetOf("lblDS"), "lblDS");
     ExpectWhole(window.WidgetOf("lblUS"), "lblUS");
+    EXPECT_EQ(window.WidgetOf("lblDS")->font().pixelSize(), rateFont) << figure;
   }
-  // A short rate afterwards gets its full size back.
-  form.lblDS.SetCaption("Downstream: 0 KB");
-  EXPECT_EQ(window.WidgetOf("lblDS")->font().pixelSize(), 11);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 
@@ -237,6 +238,97 @@ TEST_F(FormTest, TheAdapterListAnnouncesEachAppendAndRefillsOnlyOnClear) {
   seen.clear();
   form->cboConnections.Clear();  // nothing changes, nothing is said
   EXPECT_TRUE(seen.empty());
+}
+
+namespace {
+
+// A face that makes no toolkit call but notes the caption fitting: each
+// control has `room` and a text is as wide as its bytes times the size.
+struct FittingFace : WidgetCalls {
+  void EnableWidget(Control&, bool) override {}
+  void ShowWidget(Control&, bool) override {}
+  void RunTimer(Timer&, bool) override {}
+  void SetBoxText(TextBox&, const std::string&) override {}
+  void EditLog(TextBox&, const LogEdit&, std::string_view) override {}
+  void SetCaption(CaptionControl&, const std::string&) override {}
+  void SetCheckValue(CheckBox&, int) override {}
+  void SetBarValue(ProgressBar&, int) override {}
+  void SetBarMax(ProgressBar&, int) override {}
+  void SetLampColour(Shape&, Colour) override {}
+  void SetLabelColour(Label&, Colour) override {}
+  void FillList(ComboBox&) override {}
+  void AppendToList(ComboBox&, const std::string&) override {}
+  void SelectInList(ComboBox&, int) override {}
+  int CaptionRoom(Control&) override { return room; }
+  int CaptionFontSize() override { return fontSize; }
+  int WidestText(const std::vector<std::string>& texts, int size) override {
+    measuring = texts;
+    std::size_t widest = 0;
+    for (const std::string& t : texts) widest = std::max(widest, t.size());
+    return static_cast<int>(widest) * size;
+  }
+  void SetCaptionFont(Control& control, int size) override {
+    fonts[control.Name()] = size;
+    fitted[control.Name()].push_back(measuring);
+  }
+
+  int room = 1000;
+  int fontSize = 20;
+  std::vector<std::string> measuring;
+  std::map<std::string, std::vector<std::vector<std::string>>> fitted;  // per fit, its texts
+  std::map<std::string, int> fonts;
+};
+
+void BindAll(Form1& form, Binder& binder) {
+  for (Control* c : form.Controls()) {
+    binder.MirrorAll(*c);
+    c->SetObserver([&binder](Control& changed, Property p) { binder.Mirror(changed, p); });
+  }
+}
+
+}  // namespace
+
+TEST_F(FormTest, RateCaptionsAreFittedOnceForTheFastestRateInEveryGrouping) {
+  Form1& f = Load();
+  FittingFace face;
+  Binder binder(f, face, "\xE2\x80\xAF");  // a narrow no-break space, as fr_FR groups
+  BindAll(f, binder);
+  f.tmrBandwidth_Timer();
+  f.lblDS.SetCaption("Downstream: 1,220,703 KB");
+  f.lblUS.SetCaption("Upstream: 3 KB");
+  EXPECT_EQ(face.fitted["lblDS"].size(), 1u) << "refitted as the rate moved";
+  EXPECT_EQ(face.fitted["lblUS"].size(), 1u);
+  // Fitted for the figure 10 Gbit/s reaches, in both groupings and the user's.
+  const std::vector<std::string> texts = face.fitted["lblDS"].front();
+  for (const char* figure : {"1,220,703", "1.220.703",
+                             "1\xE2\x80\xAF"
+                             "220\xE2\x80\xAF"
+                             "703"})
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Downstream: " + std::string(figure) + " KB"),
+              texts.end())
+        << figure;
+  // The other captions follow every change: "&Stop" is measured as drawn.
+  const std::size_t toggleFits = face.fitted["cmdToggle"].size();
+  f.cmdToggle_Click();
+  ASSERT_EQ(face.fitted["cmdToggle"].size(), toggleFits + 1);
+  EXPECT_EQ(face.fitted["cmdToggle"].back(), std::vector<std::string>{"Stop"});
+  f.cmdToggle_Click();
+  // A new font fits them all again.
+  binder.RefitCaptions();
+  EXPECT_EQ(face.fitted["lblDS"].size(), 2u);
+}
+
+TEST_F(FormTest, ACaptionThatCannotFitGetsTheSmallestReadableFontAndOneThatFitsKeepsItsOwn) {
+  Form1& f = Load();
+  FittingFace face;
+  face.room = 1;
+  Binder binder(f, face, ",");
+  BindAll(f, binder);
+  EXPECT_EQ(face.fonts.size(), 14u);  // 8 labels, 3 buttons, 3 check boxes
+  for (const auto& [name, size] : face.fonts) EXPECT_EQ(size, 14) << name << " at 70 % of 20";
+  face.room = 1000;
+  binder.RefitCaptions();
+  for (const auto& [name, size] : face.fonts) EXPECT_EQ(size, 20) << name;
 }
 
 }  // namespace quorrel::fakes

@@ -216,9 +216,11 @@ bool ImageCanvas::WalkThinPolyline(const Point* points, int count, QRgb colour) 
 bool ImageCanvas::Polyline(const Point* points, int count) {
   if (!points || count < 2) return false;
   const DrawObject& pen = objects_.at(selectedPen_);
-  // A solid pen one device pixel wide is walked pixel by pixel, as GDI draws
-  // it: each segment without its end point. The painter's stroker would hand
-  // a spiky graph line to the span filler as hundreds of tiny spans.
+  // A solid pen one device pixel wide is walked pixel by pixel, which gives
+  // exactly the pixels GDI draws: each segment without its end point. The
+  // painter's stroker would hand a spiky graph line to the span filler as
+  // hundreds of tiny spans. At any other ratio a GDI pixel is no device
+  // pixel, and the painter draws the line.
   if (pen.style == Qt::SolidLine && pen.width <= 1 && image_.devicePixelRatio() == 1.0 &&
       WalkThinPolyline(points, count, pen.colour.rgb()))
     return true;
@@ -239,50 +241,9 @@ bool ImageCanvas::Polygon(const Point* points, int count) {
   return true;
 }
 
-void ImageCanvas::BlendText(int x, int y, LaidOutText& text, QRgb colour) {
-  const int ratio = static_cast<int>(image_.devicePixelRatio());
-  if (text.coverage.isNull() || text.coverage.devicePixelRatio() != ratio) {
-    const QSize cell(text.width + 2 * kMaskMargin, textHeight_ + 2 * kMaskMargin);
-    text.coverage = QImage(cell * ratio, QImage::Format_Alpha8);
-    text.coverage.setDevicePixelRatio(ratio);
-    text.coverage.fill(0);
-    QPainter painter(&text.coverage);
-    painter.setFont(*font_);
-    painter.setPen(Qt::black);
-    painter.drawStaticText(kMaskMargin, kMaskMargin, text.text);
-  }
-  const QImage& mask = text.coverage;
-  const std::int64_t left = (std::int64_t{x} - kMaskMargin) * ratio;
-  const std::int64_t top = (std::int64_t{y} - kMaskMargin) * ratio;
-  const int red = qRed(colour), green = qGreen(colour), blue = qBlue(colour);
-  // c·text + (255 − c)·under, over 255, rounded.
-  auto mix = [](int over, int under, int c) { return (over * c + under * (255 - c) + 127) / 255; };
-  for (int row = 0; row < mask.height(); ++row) {
-    const std::int64_t at = top + row;
-    if (at < 0 || at >= image_.height()) continue;
-    const uchar* cover = mask.constScanLine(row);
-    auto* line = reinterpret_cast<QRgb*>(image_.scanLine(static_cast<int>(at)));
-    for (int column = 0; column < mask.width(); ++column) {
-      const int c = cover[column];
-      const std::int64_t to = left + column;
-      if (c == 0 || to < 0 || to >= image_.width()) continue;
-      QRgb& pixel = line[to];
-      pixel =
-          qRgb(mix(red, qRed(pixel), c), mix(green, qGreen(pixel), c), mix(blue, qBlue(pixel), c));
-    }
-  }
-}
-
 bool ImageCanvas::TextOutA(int x, int y, const char* text, int length) {
   if (!text || length < 0) return false;
   LaidOutText& laidOut = LaidOut(QString::fromUtf8(text, length));
-  // The graph writes the same labels every second: their coverage is kept
-  // and blended in, which costs less than the painter's text path.
-  const qreal ratio = image_.devicePixelRatio();
-  if (ratio == std::floor(ratio)) {
-    BlendText(x, y, laidOut, foreColour_.rgb());
-    return true;
-  }
   QPainter& painter = Painter();
   painter.setPen(foreColour_);
   // Both GDI and a laid-out text place the text cell's top-left corner at (x, y).

@@ -62,11 +62,7 @@ class ImageCanvas : public Canvas {
   struct LaidOutText {
     QStaticText text;
     int width = 0;
-    // The text's coverage, drawn once at the image's ratio, with a margin of
-    // kMaskMargin logical pixels round the text cell for overhanging glyphs.
-    QImage coverage;
   };
-  static constexpr int kMaskMargin = 4;
   static constexpr std::size_t kLaidOutTexts = 16;
 
   const QFontMetrics& Metrics();
@@ -75,12 +71,10 @@ class ImageCanvas : public Canvas {
   // image's pixels at once, so writing pixels by hand beside it is sound; an
   // image copied while it paints is copied deep.
   QPainter& Painter();
-  // Blends a text's coverage in the given colour over the image, with its
-  // cell's top-left corner at (x, y). At a whole ratio only.
-  void BlendText(int x, int y, LaidOutText& text, QRgb colour);
   LaidOutText& LaidOut(const QString& text);
   QPen PenOf(const DrawObject& pen) const;
-  // False, drawing nothing, where a point lies too far outside the image.
+  // GDI's own pixels for a solid pen one pixel wide, at a ratio of 1. False,
+  // drawing nothing, where a point lies too far outside the image.
   bool WalkThinPolyline(const Point* points, int count, QRgb colour);
 
   int width_;

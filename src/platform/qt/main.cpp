@@ -11,12 +11,13 @@ int main(int argc, char** argv) {
   quorrel::qt::LinuxServices services;
   quorrel::qt::MainWindow window(services);
   quorrel::qt::SessionEnd end([&window](bool displayGone) { window.Shutdown(displayGone); });
-  // A logout ends the program as a close does; the program has nothing to
-  // ask the user first, so it does not hold the logout up.
+  // The session manager asks for the data to be kept, at a logout and at a
+  // save of the session alike, and the program must not end within that
+  // request; a logout then ends it by a signal or with the display. It has
+  // nothing to ask the user first, so it does not hold the logout up.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
-                   [&end](QSessionManager&) { end.End(); });
-  QObject::connect(&app, &QCoreApplication::aboutToQuit, &app,
-                   [&end] { end.RunShutdown(false); });
+                   [&window](QSessionManager&) { window.SaveSession(); });
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&end] { end.RunShutdown(false); });
   window.show();
   return app.exec();
 }

@@ -16,20 +16,17 @@
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <QStyleOptionSlider>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
-#include <cmath>
 
 #include "platform/qt/colour.h"
 #include "platform/qt/icons.h"
@@ -44,22 +41,8 @@ constexpr int Px(int twips) { return (twips + kTwipsPerPixelAt96Dpi / 2) / kTwip
 // The grey hint in an empty destination box; not part of its text.
 constexpr char kDestinationCue[] = "router address, e.g. 192.168.1.1";
 
-// Captions keep the dialog font unless it would cut them; then that one
-// control gets the largest smaller size at which its caption is whole.
-constexpr int kFontPixels = 11;
-constexpr int kSmallestFontPixels = 7;
-
-QString WithoutMnemonics(const QString& caption) {
-  QString text;
-  for (qsizetype i = 0; i < caption.size(); ++i) {
-    if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
-    text += caption[i];
-  }
-  return text;
-}
-
 // The width a caption may take inside its control, as the style lays it out.
-int CaptionRoom(QWidget* widget) {
+int RoomInside(QWidget* widget) {
   if (auto* check = qobject_cast<QCheckBox*>(widget)) {
     QStyleOptionButton option;
     option.initFrom(check);
@@ -73,24 +56,6 @@ int CaptionRoom(QWidget* widget) {
            margin;
   }
   return widget->contentsRect().width();
-}
-
-// A QLabel sets & as plain text; a button or check box shows it as the mnemonic.
-QString ShownText(QWidget* widget, const QString& caption) {
-  return qobject_cast<QLabel*>(widget) ? caption : WithoutMnemonics(caption);
-}
-
-void FitCaption(QWidget* widget, const QString& caption) {
-  const QString text = ShownText(widget, caption);
-  QFont font = widget->parentWidget() ? widget->parentWidget()->font() : widget->font();
-  const int room = CaptionRoom(widget);
-  const int size = FitFontSize(kFontPixels, kSmallestFontPixels, room, [&](int pixels) {
-    QFont f = font;
-    f.setPixelSize(pixels);
-    return QFontMetrics(f).horizontalAdvance(text);
-  });
-  font.setPixelSize(size);
-  if (widget->font() != font) widget->setFont(font);
 }
 
 // Shows the graph's persistent image, kept at the resolution of the screen
@@ -170,104 +135,6 @@ class TickBar : public QProgressBar {
   }
 };
 
-// Paints a scroll bar in bands of fewer rows than Qt's raster engine hands to
-// its thread pool: it splits a fill of 96 rows or more among pool threads and
-// waits for them, and a style's gradient groove as tall as the log is such a
-// fill. For a bar this size the hand-off costs several times the fill. Each
-// band is drawn whole into an image of its own, so every pixel is drawn once,
-// as it would be on the widget; at a fractional scale the bar is drawn as is.
-// Only the bands the bar's paint touches are drawn.
-class BandedScrollBarStyle : public QProxyStyle {
- public:
-  static constexpr int kBandRows = 64;
-
-  // `painting` is the region the bar is painting, empty outside its paints.
-  explicit BandedScrollBarStyle(const QRegion& painting) : painting_(painting) {}
-
-  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                          QPainter* painter, const QWidget* widget) const override {
-    const qreal ratio = painter->device()->devicePixelRatio();
-    const QRect all = option->rect;
-    if (control != CC_ScrollBar || all.height() <= kBandRows || ratio != std::floor(ratio)) {
-      QProxyStyle::drawComplexControl(control, option, painter, widget);
-      return;
-    }
-    const QRegion painting = painting_.isEmpty() ? QRegion(all) : painting_;
-    const int rows = std::max(1, static_cast<int>(kBandRows / ratio));
-    for (int top = all.top(); top <= all.bottom(); top += rows) {
-      const QRect band(all.left(), top, all.width(), std::min(rows, all.bottom() - top + 1));
-      if (!painting.intersects(band)) continue;
-      QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-      image.setDevicePixelRatio(ratio);
-      image.fill(Qt::transparent);
-      QPainter bandPainter(&image);
-      bandPainter.translate(-band.topLeft());
-      QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-      bandPainter.end();
-      painter->drawImage(band.topLeft(), image);
-    }
-  }
-
- private:
-  const QRegion& painting_;
-};
-
-// The log's scroll bar. While the log grows, each line changes the bar's
-// range, and Qt repaints the whole bar at every change; yet only the slider
-// moves. This bar repaints the places the slider left and took, and nothing
-// while it stays on the same pixels.
-class LogScrollBar : public QScrollBar {
- public:
-  explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
-    auto* banded = new BandedScrollBarStyle(painting_);
-    banded->setParent(this);
-    setStyle(banded);
-  }
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    painting_ = event->region();
-    QScrollBar::paintEvent(event);
-    painting_ = QRegion();
-    shown_ = Now();
-  }
-
-  void sliderChange(SliderChange change) override {
-    const Slider before = shown_;
-    shown_ = Now();
-    // A bar whose range empties or fills is drawn differently as a whole. A
-    // page step, like a range, only sizes the slider.
-    if (!before.known || before.empty != shown_.empty ||
-        style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this)) {
-      QScrollBar::sliderChange(change);
-      return;
-    }
-    // Styles draw the slider's outline just outside its rectangle.
-    const int m = kOutline;
-    if (shown_.rect != before.rect) update((before.rect | shown_.rect).adjusted(-m, -m, m, m));
-  }
-
- private:
-  static constexpr int kOutline = 2;
-
-  struct Slider {
-    bool known = false;
-    bool empty = true;
-    QRect rect;
-  };
-
-  Slider Now() const {
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    return {
-        true, minimum() == maximum(),
-        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this)};
-  }
-
-  QRegion painting_;
-  Slider shown_;
-};
-
 // The log's layout, which redoes and repaints no more than a log's edits need.
 // - Each block keeps its shaped glyphs. A block's layout throws them away once
 //   laid out, and then every paint shapes each shown line again; the log's
@@ -316,20 +183,15 @@ class LogBox : public QPlainTextEdit {
  public:
   using QPlainTextEdit::QPlainTextEdit;
 
-  // Drops the first `dropped` lines and appends `appended`, repainting what
-  // changed rather than the whole box, and scrolls to the end.
+  // Drops the first `dropped` lines and appends `appended`, and scrolls to
+  // the end. An append alone repaints the new lines; a drop moves every
+  // shown line, and the box is drawn afresh.
   void DropAndAppend(int dropped, const QString& appended) {
     // Two edits, not one edit block: a block reports one change from its
     // first to its last position, and the layout would redo all between.
     QTextDocument* doc = document();
     auto* layout = static_cast<LogLayout*>(doc->documentLayout());
-    QScrollBar* bar = verticalScrollBar();
-    QWidget* view = viewport();
-    const QTextBlock top = firstVisibleBlock();
-    const int topNumber =
-        top.isValid() && top.firstLineNumber() == bar->value() ? top.blockNumber() : -1;
-    // The blocks before the last stay as they are until the drop.
-    const int firstNew = std::max(0, doc->blockCount() - 1 - dropped);
+    const int firstNew = doc->blockCount() - 1;
     QTextCursor cursor(doc);
     layout->Hold();
     // The new lines first: the bar's range grows before it shrinks, so its
@@ -342,24 +204,11 @@ class LogBox : public QPlainTextEdit {
       cursor.movePosition(QTextCursor::Start);
       cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, dropped);
       cursor.removeSelectedText();
-      // The view keeps its top block by number, so it now shows the lines
-      // `dropped` blocks further down. Where the dropped lines were all above
-      // it, that is the shown picture moved up by those blocks' height: a
-      // blit and a strip at the bottom. Otherwise the box is drawn afresh.
-      qreal moved = 0;
-      if (topNumber >= dropped && view->isVisible()) {
-        QTextBlock b = doc->findBlockByNumber(topNumber - dropped);
-        for (int i = 0; i < dropped && b.isValid(); ++i, b = b.next())
-          moved += layout->blockBoundingRect(b).height();
-      }
-      if (moved > 0 && moved == std::floor(moved))
-        view->scroll(0, -static_cast<int>(moved));
-      else
-        view->update();
+      viewport()->update();
     }
     layout->Release();
-    bar->setValue(bar->maximum());
-    layout->RepaintFrom(doc->findBlockByNumber(firstNew));
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (dropped == 0) layout->RepaintFrom(doc->findBlockByNumber(firstNew));
   }
 };
 
@@ -391,6 +240,8 @@ MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
   form_ =
       std::make_unique<Form1>(Services{*this, s.clock, s.files, s.codePage, s.profile, s.winsock,
                                        s.icmp, s.ifTable, tray_, s.process, canvas_});
+  calls_ = std::make_unique<Calls>(*this);
+  binder_ = std::make_unique<Binder>(*form_, *calls_, s.clock.ThousandsSeparator());
   setWindowTitle(QString::fromUtf8(form_->window.Caption().c_str()));
   setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
   // The layout is measured for an 8-point dialog font of Arial's width; the
@@ -447,11 +298,19 @@ void MainWindow::BuildControls() {
           AccessibleNameOf(*form_, *other) == caption)
         static_cast<QLabel*>(widget)->setBuddy(box);
   }
-  for (auto [control, widget] : built) {
-    for (Property p : MirroredProperties()) Mirror(*control, widget, p);
-    Describe(*control, widget);
-    control->SetObserver([this, widget](Control& c, Property p) { Mirror(c, widget, p); });
-  }
+  for (Control* control : form_->Controls())
+    if (WidgetOf(control->Name()) || TimerOf(control->Name())) Bind(*control);
+}
+
+void MainWindow::Bind(Control& control) {
+  // The program setting a widget is not the user changing it.
+  auto mirror = [this](Control& c, Property p) {
+    const QSignalBlocker quiet(WidgetOf(c.Name()));
+    binder_->Mirror(c, p);
+  };
+  const QSignalBlocker quiet(WidgetOf(control.Name()));
+  binder_->MirrorAll(control);
+  control.SetObserver(mirror);
 }
 
 void MainWindow::Describe(const Control& control, QWidget* widget) {
@@ -484,7 +343,6 @@ QWidget* MainWindow::Build(Control& control) {
         edit->setUndoRedoEnabled(false);
         edit->setTabChangesFocus(true);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        edit->setVerticalScrollBar(new LogScrollBar(edit));
         QPalette white = edit->palette();
         white.setColor(QPalette::Base, Qt::white);
         edit->setPalette(white);
@@ -533,9 +391,6 @@ QWidget* MainWindow::Build(Control& control) {
       Form1::Handler handler = f.EventHandlerOf(control);
       connect(timer, &QTimer::timeout, this, [&f, handler] { (f.*handler)(); });
       timers_.insert(control.Name(), timer);
-      control.SetObserver([timer](Control& c, Property p) {
-        if (p == Property::kEnabled) c.Enabled() ? timer->start() : timer->stop();
-      });
       return nullptr;
     }
     case ControlKind::kImageList:
@@ -545,92 +400,118 @@ QWidget* MainWindow::Build(Control& control) {
   return nullptr;
 }
 
-void MainWindow::Mirror(Control& control, QWidget* widget, Property property) {
-  const bool blocked = widget->blockSignals(true);
-  switch (property) {
-    case Property::kEnabled:
-      widget->setEnabled(control.Enabled());
-      break;
-    case Property::kVisible:
-      widget->setVisible(control.Visible());
-      break;
-    case Property::kText:
-      if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        QString text = QString::fromStdString(static_cast<TextBox&>(control).Text());
-        if (edit->text() != text) edit->setText(text);
-      } else if (auto* log = qobject_cast<QPlainTextEdit*>(widget)) {
-        ShowLog(log, static_cast<TextBox&>(control).Text());
-      } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        const QString caption =
-            QString::fromStdString(static_cast<CaptionControl&>(control).Caption());
-        button->setText(caption);
-        FitCaption(button, caption);
-      } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        const QString caption =
-            QString::fromStdString(static_cast<CaptionControl&>(control).Caption());
-        label->setText(caption);
-        FitCaption(label, caption);
-        // The graph's description reads the rate captions.
-        if (QWidget* graph = WidgetOf("picGraph")) Describe(form_->picGraph, graph);
-      }
-      break;
-    case Property::kValue:
-      if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-        int v = static_cast<CheckBox&>(control).Value();
-        check->setTristate(v == 2);
-        check->setCheckState(v == 1 ? Qt::Checked : v == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
-      } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
-        // QProgressBar paints at once on a new value; held back, it is painted
-        // with the rest of the tick's changes in one pass.
-        bar->setUpdatesEnabled(false);
-        bar->setValue(static_cast<ProgressBar&>(control).Value());
-        bar->setUpdatesEnabled(true);
-      }
-      break;
-    case Property::kMax:
-      if (auto* bar = qobject_cast<QProgressBar*>(widget))
-        bar->setMaximum(static_cast<ProgressBar&>(control).Max());
-      break;
-    case Property::kFillColour:
-      if (control.Kind() == ControlKind::kShape) {
-        QPalette pal = widget->palette();
-        pal.setColor(QPalette::Window, ToQColor(static_cast<Shape&>(control).FillColour()));
-        widget->setPalette(pal);
-        // A lamp's colour is its state; the words say it to a screen reader.
-        Describe(control, widget);
-      }
-      break;
-    case Property::kForeColour:
-      if (control.Kind() == ControlKind::kLabel) {
-        QPalette pal = widget->palette();
-        pal.setColor(QPalette::WindowText, ToQColor(static_cast<Label&>(control).ForeColour()));
-        widget->setPalette(pal);
-      }
-      break;
-    case Property::kItems:
-      if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        combo->clear();
-        for (const std::string& item : static_cast<ComboBox&>(control).Items())
-          combo->addItem(QString::fromStdString(item));
-        combo->setCurrentIndex(static_cast<ComboBox&>(control).ListIndex());
-      }
-      break;
-    case Property::kItemAdded:
-      if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        const auto& items = static_cast<ComboBox&>(control).Items();
-        if (!items.empty()) combo->addItem(QString::fromStdString(items.back()));
-      }
-      break;
-    case Property::kListIndex:
-      if (auto* combo = qobject_cast<QComboBox*>(widget))
-        combo->setCurrentIndex(static_cast<ComboBox&>(control).ListIndex());
-      break;
-    case Property::kIcon:
-    case Property::kWindowState:
-      break;
+// ---- The toolkit calls the binder makes ------------------------------------
+
+class MainWindow::Calls final : public WidgetCalls {
+ public:
+  explicit Calls(MainWindow& window) : w_(window) {}
+
+  void EnableWidget(Control& c, bool enabled) override {
+    if (QWidget* widget = w_.WidgetOf(c.Name())) widget->setEnabled(enabled);
+    if (QAction* action = w_.actions_.value(c.Name())) action->setEnabled(enabled);
   }
-  widget->blockSignals(blocked);
-}
+  void ShowWidget(Control& c, bool visible) override { w_.WidgetOf(c.Name())->setVisible(visible); }
+  void RunTimer(Timer& timer, bool running) override {
+    running ? w_.TimerOf(timer.Name())->start() : w_.TimerOf(timer.Name())->stop();
+  }
+  void SetBoxText(TextBox& box, const std::string& text) override {
+    const QString shown = QString::fromStdString(text);
+    if (As<QLineEdit>(box)->text() != shown) As<QLineEdit>(box)->setText(shown);
+  }
+  void EditLog(TextBox& box, const LogEdit& edit, std::string_view next) override {
+    auto shown = [](std::string_view part) {
+      QString s = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
+      s.remove(QLatin1Char('\r'));
+      return s;
+    };
+    // A paragraph separator inside a message would be a block of its own and
+    // throw the line count off; such a text is set whole.
+    constexpr std::string_view kParagraphSeparator = "\xE2\x80\xA9";
+    auto* log = As<LogBox>(box);
+    if (edit.replaceAll || next.find(kParagraphSeparator) != std::string_view::npos ||
+        edit.dropped.find(kParagraphSeparator) != std::string_view::npos) {
+      log->setPlainText(shown(next));
+      log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+      return;
+    }
+    log->DropAndAppend(static_cast<int>(std::count(edit.dropped.begin(), edit.dropped.end(), '\n')),
+                       shown(edit.appended));
+  }
+  void SetCaption(CaptionControl& c, const std::string& caption) override {
+    const QString text = QString::fromStdString(caption);
+    if (QAction* action = w_.actions_.value(c.Name())) action->setText(text);
+    if (auto* button = qobject_cast<QAbstractButton*>(w_.WidgetOf(c.Name())))
+      button->setText(text);
+    else if (auto* label = qobject_cast<QLabel*>(w_.WidgetOf(c.Name())))
+      label->setText(text);
+  }
+  void SetCheckValue(CheckBox& check, int v) override {
+    As<QCheckBox>(check)->setTristate(v == 2);
+    As<QCheckBox>(check)->setCheckState(v == 1   ? Qt::Checked
+                                        : v == 2 ? Qt::PartiallyChecked
+                                                 : Qt::Unchecked);
+  }
+  void SetBarValue(ProgressBar& bar, int value) override {
+    // QProgressBar paints at once on a new value; held back, it is painted
+    // with the rest of the tick's changes in one pass.
+    As<QProgressBar>(bar)->setUpdatesEnabled(false);
+    As<QProgressBar>(bar)->setValue(value);
+    As<QProgressBar>(bar)->setUpdatesEnabled(true);
+  }
+  void SetBarMax(ProgressBar& bar, int max) override { As<QProgressBar>(bar)->setMaximum(max); }
+  void SetLampColour(Shape& lamp, Colour colour) override {
+    SetPaletteColour(lamp, QPalette::Window, colour);
+  }
+  void SetLabelColour(Label& label, Colour colour) override {
+    SetPaletteColour(label, QPalette::WindowText, colour);
+  }
+  void FillList(ComboBox& list) override {
+    As<QComboBox>(list)->clear();
+    for (const std::string& item : list.Items()) AppendToList(list, item);
+    SelectInList(list, list.ListIndex());
+  }
+  void AppendToList(ComboBox& list, const std::string& item) override {
+    As<QComboBox>(list)->addItem(QString::fromStdString(item));
+  }
+  void SelectInList(ComboBox& list, int index) override {
+    As<QComboBox>(list)->setCurrentIndex(index);
+  }
+  void Redescribe(Control& c) override {
+    if (QWidget* widget = w_.WidgetOf(c.Name())) w_.Describe(c, widget);
+  }
+  int CaptionRoom(Control& c) override { return RoomInside(w_.WidgetOf(c.Name())); }
+  int CaptionFontSize() override { return w_.font().pixelSize(); }
+  int WidestText(const std::vector<std::string>& texts, int size) override {
+    const QFontMetrics metrics(Sized(size));
+    int widest = 0;
+    for (const std::string& text : texts)
+      widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(text)));
+    return widest;
+  }
+  void SetCaptionFont(Control& c, int size) override {
+    if (w_.WidgetOf(c.Name())->font() != Sized(size)) w_.WidgetOf(c.Name())->setFont(Sized(size));
+  }
+
+ private:
+  template <typename Widget>
+  Widget* As(const Control& c) const {
+    return static_cast<Widget*>(w_.WidgetOf(c.Name()));
+  }
+  QFont Sized(int size) const {
+    QFont font = w_.font();
+    font.setPixelSize(size);
+    return font;
+  }
+  void SetPaletteColour(const Control& c, QPalette::ColorRole role, Colour colour) {
+    QPalette pal = w_.WidgetOf(c.Name())->palette();
+    pal.setColor(role, ToQColor(colour));
+    w_.WidgetOf(c.Name())->setPalette(pal);
+  }
+
+  MainWindow& w_;
+};
+
+// ---- The menu and the window -----------------------------------------------
 
 void MainWindow::BuildMenu() {
   Form1& f = *form_;
@@ -643,37 +524,11 @@ void MainWindow::BuildMenu() {
     MenuItem* item = entry.item;
     QAction* action = trayMenu_.addAction(QString::fromStdString(item->Caption()));
     action->setObjectName(item->Name());
+    actions_.insert(item->Name(), action);
     Form1::Handler handler = f.EventHandlerOf(*item);
     connect(action, &QAction::triggered, this, [&f, handler] { (f.*handler)(); });
-    item->SetObserver([action](Control& c, Property p) {
-      if (p == Property::kText)
-        action->setText(QString::fromStdString(static_cast<MenuItem&>(c).Caption()));
-    });
+    Bind(*item);
   }
-}
-
-void MainWindow::ShowLog(QPlainTextEdit* log, const std::string& text) {
-  // The model drops whole lines at the top and appends at the bottom; doing
-  // just that keeps the box from laying the whole text out again per line.
-  const LogEdit edit = DiffLog(shownLog_, text);
-  auto shown = [](std::string_view part) {
-    QString s = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
-    s.remove(QLatin1Char('\r'));
-    return s;
-  };
-  // A paragraph separator inside a message would be a block of its own and
-  // throw the line count off; such a text is set whole.
-  constexpr std::string_view kParagraphSeparator = "\xE2\x80\xA9";
-  if (edit.replaceAll || edit.appended.find(kParagraphSeparator) != std::string_view::npos ||
-      shownLog_.find(kParagraphSeparator) != std::string::npos) {
-    log->setPlainText(shown(text));
-    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
-  } else {
-    static_cast<LogBox*>(log)->DropAndAppend(
-        static_cast<int>(std::count(edit.dropped.begin(), edit.dropped.end(), '\n')),
-        shown(edit.appended));
-  }
-  shownLog_ = text;
 }
 
 void MainWindow::BindWindow() {
@@ -734,6 +589,8 @@ void MainWindow::Shutdown(bool displayGone) {
   if (displayGone) tray_.Forsake();
   form_->Form_QueryUnload();
 }
+
+void MainWindow::SaveSession() { form_->SaveSession(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   form_->Form_QueryUnload();

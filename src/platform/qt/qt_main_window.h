@@ -8,15 +8,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/if_table.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_icmp.h"
-#include "platform/posix/if_table.h"
 #include "platform/posix/posix_process.h"
 #include "platform/posix/posix_profile.h"
 #include "platform/posix/posix_winsock.h"
 #include "platform/qt/image_canvas.h"
 #include "platform/qt/tray.h"
+#include "window/face_support.h"
 #include "window/form1.h"
 
 namespace quorrel::qt {
@@ -44,6 +45,8 @@ class MainWindow : public QWidget, public Toolkit {
   // X server has left and the toolkit is ending the process: the tray icon is
   // left alone, the log and the settings are saved.
   void Shutdown(bool displayGone);
+  // What a session manager's save request keeps; the program goes on running.
+  void SaveSession();
   // The widget built for the named control (nullptr for timers and the image list).
   QWidget* WidgetOf(const char* name) const { return widgets_.value(name, nullptr); }
   QTimer* TimerOf(const char* name) const { return timers_.value(name, nullptr); }
@@ -69,19 +72,22 @@ class MainWindow : public QWidget, public Toolkit {
   void BuildControls();
   void BuildMenu();
   void BindWindow();
+  void Bind(Control& control);
   QWidget* Build(Control& control);
-  void Mirror(Control& control, QWidget* widget, Property property);
   void Describe(const Control& control, QWidget* widget);
-  void ShowLog(QPlainTextEdit* log, const std::string& text);
+
+  // The toolkit calls the binder makes.
+  class Calls;
 
   ImageCanvas canvas_;
   QtTray tray_;
   std::unique_ptr<Form1> form_;
+  std::unique_ptr<Calls> calls_;
+  std::unique_ptr<Binder> binder_;
   QHash<QString, QWidget*> widgets_;
   QHash<QString, QTimer*> timers_;
+  QHash<QString, QAction*> actions_;
   QMenu trayMenu_;
-  // The log text as last applied to the box, CR LF and all.
-  std::string shownLog_;
 };
 
 }  // namespace quorrel::qt

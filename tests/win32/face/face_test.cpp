@@ -277,6 +277,37 @@ TEST_F(FaceTest, EveryCaptionIsShownWholeWithoutMovingAControl) {
   f.lblUS.SetCaption("Upstream:");
 }
 
+// The caption grown a narrow letter at a time: as long as the face leaves it
+// the window's font, Wine's check box must draw it whole beside its box and
+// the gap after it; longer ones get a smaller font.
+TEST_F(FaceTest, ACheckBoxCaptionKeepsTheWindowsFontOnlyWhileItFitsBesideTheBox) {
+  Form1& f = Form();
+  const UINT dpi = window_->Dpi();
+  HWND check = Hwnd(f.chkChanges);
+  auto windowFont = reinterpret_cast<HFONT>(::SendMessageW(Hwnd(f.txtIP), WM_GETFONT, 0, 0));
+  const std::string before = f.chkChanges.Caption();
+  HDC dc = ::GetDC(check);
+  int kept = 0, shrunk = 0;
+  for (std::string caption = "Log"; caption.size() < 80; caption += 'i') {
+    f.chkChanges.SetCaption(caption);
+    auto font = reinterpret_cast<HFONT>(::SendMessageW(check, WM_GETFONT, 0, 0));
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const int width = TextWidth(dc, WideFromUtf8(caption));
+    const int room = TextRoom(check, ControlKind::kCheckBox, dc, dpi);
+    ::SelectObject(dc, old);
+    if (font != windowFont) {
+      ++shrunk;
+      continue;
+    }
+    ++kept;
+    EXPECT_LE(width, room) << "\"" << caption << "\" at " << dpi << " dpi";
+  }
+  ::ReleaseDC(check, dc);
+  EXPECT_GT(kept, 0);
+  EXPECT_GT(shrunk, 0);
+  f.chkChanges.SetCaption(before);
+}
+
 // ---- The destination box's hint -------------------------------------------
 
 TEST_F(FaceTest, EmptyDestinationShowsTheCueWhichIsNotItsText) {

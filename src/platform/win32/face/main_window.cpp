@@ -24,15 +24,6 @@ constexpr int kComboDropRows = 8;
 // The grey hint in the empty destination box; it is not part of the text.
 constexpr wchar_t kDestinationCue[] = L"router address, e.g. 192.168.1.1";
 
-// The fastest rate the rate captions must show whole: 10 Gbit/s in bytes per
-// second, that is "1,220,703 KB".
-constexpr double kFastestRateBytes = 1.25e9;
-
-// The smallest a caption's font may be made to fit its rectangle, as a part of
-// the window's font: smaller than that is no longer read comfortably, and a
-// cut caption then says more than an unreadable one.
-constexpr int kSmallestCaptionFontPercent = 70;
-
 std::uintptr_t AsNumber(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
 std::string WindowText(HWND hwnd) {
@@ -117,6 +108,8 @@ MainWindow::MainWindow(HINSTANCE instance, Win32Services& s)
   form_ =
       std::make_unique<Form1>(Services{*this, s.clock, s.files, s.codePage, s.profile, s.winsock,
                                        s.icmp, s.ifTable, s.shell, s.process, canvas_});
+  binder_ = std::make_unique<Binder>(*form_, static_cast<WidgetCalls&>(*this),
+                                     s.clock.ThousandsSeparator());
 }
 
 MainWindow::~MainWindow() {
@@ -151,7 +144,6 @@ bool MainWindow::Create(int showCommand) {
   canvas_.SetFont(CreateDialogFont(dpi_));
   canvas_.SetView(graphView_.Handle());
   ApplyFont();
-  FitCaptions();
   form_->Form_Load();
   ::ShowWindow(hwnd_, showCommand);
   ::UpdateWindow(hwnd_);
@@ -190,7 +182,7 @@ void MainWindow::BuildControls() {
   // Creation order is the z-order, which is the order Tab walks.
   for (Control* c : CreationOrder(f))
     if (Binding* b = Find(*c)) b->hwnd = Build(*b);
-  for (std::size_t i = 0; i < bindings_.size(); ++i) Bind(i);
+  for (Control* c : controls) Bind(*c);
 }
 
 HWND MainWindow::Build(Binding& binding) {
@@ -254,11 +246,16 @@ HWND MainWindow::Build(Binding& binding) {
   return hwnd;
 }
 
-void MainWindow::Bind(std::size_t index) {
-  Control& control = *bindings_[index].control;
-  for (Property p : MirroredProperties()) Mirror(bindings_[index], p);
-  // By index, not by address: the menu entries are appended after the controls are bound.
-  control.SetObserver([this, index](Control&, Property p) { Mirror(bindings_[index], p); });
+void MainWindow::Bind(Control& control) {
+  Mirror(control, std::nullopt);
+  control.SetObserver([this](Control& c, Property p) { Mirror(c, p); });
+}
+
+void MainWindow::Mirror(Control& control, std::optional<Property> property) {
+  if (hwnd_ == nullptr) return;  // the window is gone; the model may still tidy up
+  const bool wasMirroring = std::exchange(mirroring_, true);
+  property ? binder_->Mirror(control, *property) : binder_->MirrorAll(control);
+  mirroring_ = wasMirroring;
 }
 
 void MainWindow::BuildMenu() {
@@ -275,152 +272,118 @@ void MainWindow::BuildMenu() {
     }
     bindings_.push_back(std::move(b));
   }
-  for (std::size_t i = 0; i < bindings_.size(); ++i)
-    if (bindings_[i].control->Kind() == ControlKind::kMenuItem) Bind(i);
+  for (const TrayMenuEntry& entry : TrayMenuEntries(f)) Bind(*entry.item);
 }
 
 void MainWindow::BindWindow() {
   form_->window.SetObserver([this](Control&, Property p) { MirrorWindow(p); });
 }
 
-// ---- Mirroring the model ---------------------------------------------------
+// ---- The toolkit calls the binder makes ------------------------------------
 
-void MainWindow::Mirror(Binding& b, Property property) {
-  if (hwnd_ == nullptr) return;  // the window is gone; the model may still tidy up
-  Control& c = *b.control;
-  const bool wasMirroring = std::exchange(mirroring_, true);
-  switch (property) {
-    case Property::kText:
-      MirrorText(b);
-      // "&Stop" may need another size than "&Start".
-      if (!IsRateCaption(c)) FitCaption(b);
-      break;
-    case Property::kEnabled:
-      if (c.Kind() == ControlKind::kTimer) {
-        if (c.Enabled())
-          ::SetTimer(hwnd_, static_cast<UINT_PTR>(b.id), static_cast<Timer&>(c).Interval(),
-                     nullptr);
-        else
-          ::KillTimer(hwnd_, static_cast<UINT_PTR>(b.id));
-      } else if (b.hwnd != nullptr) {
-        ::EnableWindow(b.hwnd, c.Enabled());
-      } else if (c.Kind() == ControlKind::kMenuItem) {
-        ::EnableMenuItem(trayMenu_.get(), static_cast<UINT>(b.id),
-                         MF_BYCOMMAND | (c.Enabled() ? MF_ENABLED : MF_GRAYED));
-      }
-      break;
-    case Property::kVisible:
-      if (b.hwnd != nullptr) ::ShowWindow(b.hwnd, c.Visible() ? SW_SHOWNA : SW_HIDE);
-      if (c.Kind() == ControlKind::kShape) {
-        const RECT r = PixelRect(c.Layout().rect);
-        ::InvalidateRect(hwnd_, &r, TRUE);
-      }
-      break;
-    case Property::kValue:
-      if (c.Kind() == ControlKind::kCheckBox) {
-        const int v = static_cast<CheckBox&>(c).Value();
-        ::SendMessageW(b.hwnd, BM_SETCHECK,
-                       v == 1   ? BST_CHECKED
-                       : v == 2 ? BST_INDETERMINATE
-                                : BST_UNCHECKED,
-                       0);
-      } else if (c.Kind() == ControlKind::kProgressBar) {
-        ::SendMessageW(b.hwnd, PBM_SETPOS,
-                       static_cast<WPARAM>(static_cast<ProgressBar&>(c).Value()), 0);
-      }
-      break;
-    case Property::kMax:
-      if (c.Kind() == ControlKind::kProgressBar)
-        ::SendMessageW(b.hwnd, PBM_SETRANGE32, 0, static_cast<ProgressBar&>(c).Max());
-      break;
-    case Property::kFillColour:
-      if (c.Kind() == ControlKind::kShape) {
-        const RECT r = PixelRect(c.Layout().rect);
-        ::InvalidateRect(hwnd_, &r, FALSE);
-      }
-      break;
-    case Property::kForeColour:
-      if (c.Kind() == ControlKind::kLabel && b.hwnd != nullptr)
-        ::InvalidateRect(b.hwnd, nullptr, TRUE);
-      break;
-    case Property::kItems:
-      if (c.Kind() == ControlKind::kComboBox) {
-        auto& list = static_cast<ComboBox&>(c);
-        ::SendMessageW(b.hwnd, CB_RESETCONTENT, 0, 0);
-        for (const std::string& item : list.Items()) {
-          const std::wstring text = WideFromUtf8(item);
-          ::SendMessageW(b.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-        }
-        ::SendMessageW(b.hwnd, CB_SETCURSEL, static_cast<WPARAM>(list.ListIndex()), 0);
-      }
-      break;
-    case Property::kItemAdded:
-      // Only the newest entry: refilling at every addition made the start-up
-      // quadratic in the number of adapters.
-      if (c.Kind() == ControlKind::kComboBox && !static_cast<ComboBox&>(c).Items().empty()) {
-        const std::wstring text = WideFromUtf8(static_cast<ComboBox&>(c).Items().back());
-        ::SendMessageW(b.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-      }
-      break;
-    case Property::kListIndex:
-      if (c.Kind() == ControlKind::kComboBox)
-        ::SendMessageW(b.hwnd, CB_SETCURSEL,
-                       static_cast<WPARAM>(static_cast<ComboBox&>(c).ListIndex()), 0);
-      break;
-    case Property::kIcon:
-    case Property::kWindowState:
-      break;
-  }
-  mirroring_ = wasMirroring;
+void MainWindow::EnableWidget(Control& c, bool enabled) {
+  const Binding* b = Find(c);
+  if (b->hwnd != nullptr)
+    ::EnableWindow(b->hwnd, enabled);
+  else if (c.Kind() == ControlKind::kMenuItem)
+    ::EnableMenuItem(trayMenu_.get(), static_cast<UINT>(b->id),
+                     MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
-void MainWindow::MirrorText(const Binding& b) {
-  Control& c = *b.control;
-  if (c.Kind() == ControlKind::kMenuItem) {
-    const auto& item = static_cast<MenuItem&>(c);
-    if (b.separator) return;
-    const std::wstring caption = WideFromUtf8(item.Caption());
-    ::ModifyMenuW(trayMenu_.get(), static_cast<UINT>(b.id), MF_BYCOMMAND | MF_STRING,
-                  static_cast<UINT_PTR>(b.id), caption.c_str());
-    return;
+void MainWindow::ShowWidget(Control& c, bool visible) {
+  if (HWND hwnd = Find(c)->hwnd) ::ShowWindow(hwnd, visible ? SW_SHOWNA : SW_HIDE);
+  if (c.Kind() == ControlKind::kShape) {
+    const RECT r = PixelRect(c.Layout().rect);
+    ::InvalidateRect(hwnd_, &r, TRUE);
   }
-  if (b.hwnd == nullptr) return;
-  if (IsReadOnlyLog(*form_, c)) {
-    MirrorLog(b);
-    return;
-  }
-  const std::string& text = c.Kind() == ControlKind::kTextBox
-                                ? static_cast<TextBox&>(c).Text()
-                                : static_cast<CaptionControl&>(c).Caption();
-  const std::wstring wide = WideFromUtf8(text);
+}
+
+void MainWindow::RunTimer(Timer& timer, bool running) {
+  const auto id = static_cast<UINT_PTR>(Find(timer)->id);
+  if (running)
+    ::SetTimer(hwnd_, id, timer.Interval(), nullptr);
+  else
+    ::KillTimer(hwnd_, id);
+}
+
+void MainWindow::SetBoxText(TextBox& box, const std::string& text) {
+  HWND hwnd = Find(box)->hwnd;
   // The box already shows what the user typed; setting it again would move the caret.
-  if (c.Kind() == ControlKind::kTextBox && WindowText(b.hwnd) == text) return;
-  ::SetWindowTextW(b.hwnd, wide.c_str());
+  if (WindowText(hwnd) != text) ::SetWindowTextW(hwnd, WideFromUtf8(text).c_str());
 }
 
-// The model trims the log at the top and appends at the bottom; the box is
-// edited the same way instead of being given its whole text again, which
-// made it lay out and repaint all of it at every line.
-void MainWindow::MirrorLog(const Binding& b) {
-  const std::string& next = static_cast<TextBox&>(*b.control).Text();
-  const LogEdit edit = DiffLog(shownLog_, next);
+void MainWindow::EditLog(TextBox& log, const LogEdit& edit, std::string_view next) {
+  HWND hwnd = Find(log)->hwnd;
   if (edit.replaceAll) {
-    ::SetWindowTextW(b.hwnd, WideFromUtf8(next).c_str());
+    ::SetWindowTextW(hwnd, WideFromUtf8(next).c_str());
   } else {
     // Positions in the box count UTF-16 units.
     if (!edit.dropped.empty()) {
-      ::SendMessageW(b.hwnd, EM_SETSEL, 0, static_cast<LPARAM>(Utf16Length(edit.dropped)));
-      ::SendMessageW(b.hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+      ::SendMessageW(hwnd, EM_SETSEL, 0, static_cast<LPARAM>(Utf16Length(edit.dropped)));
+      ::SendMessageW(hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
     }
     if (!edit.appended.empty()) {
       const std::wstring appended = WideFromUtf8(edit.appended);
-      const LRESULT end = ::GetWindowTextLengthW(b.hwnd);
-      ::SendMessageW(b.hwnd, EM_SETSEL, static_cast<WPARAM>(end), end);
-      ::SendMessageW(b.hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(appended.c_str()));
+      const LRESULT end = ::GetWindowTextLengthW(hwnd);
+      ::SendMessageW(hwnd, EM_SETSEL, static_cast<WPARAM>(end), end);
+      ::SendMessageW(hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(appended.c_str()));
     }
   }
-  shownLog_ = next;
-  ::SendMessageW(b.hwnd, WM_VSCROLL, SB_BOTTOM, 0);
+  ::SendMessageW(hwnd, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void MainWindow::SetCaption(CaptionControl& c, const std::string& caption) {
+  const Binding* b = Find(c);
+  const std::wstring wide = WideFromUtf8(caption);
+  if (c.Kind() == ControlKind::kMenuItem)
+    ::ModifyMenuW(trayMenu_.get(), static_cast<UINT>(b->id), MF_BYCOMMAND | MF_STRING,
+                  static_cast<UINT_PTR>(b->id), wide.c_str());
+  else
+    ::SetWindowTextW(b->hwnd, wide.c_str());
+}
+
+void MainWindow::SetCheckValue(CheckBox& check, int value) {
+  ::SendMessageW(Find(check)->hwnd, BM_SETCHECK,
+                 value == 1   ? BST_CHECKED
+                 : value == 2 ? BST_INDETERMINATE
+                              : BST_UNCHECKED,
+                 0);
+}
+
+void MainWindow::SetBarValue(ProgressBar& bar, int value) {
+  ::SendMessageW(Find(bar)->hwnd, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}
+
+void MainWindow::SetBarMax(ProgressBar& bar, int max) {
+  ::SendMessageW(Find(bar)->hwnd, PBM_SETRANGE32, 0, max);
+}
+
+void MainWindow::SetLampColour(Shape& lamp, Colour) {
+  const RECT r = PixelRect(lamp.Layout().rect);
+  ::InvalidateRect(hwnd_, &r, FALSE);
+}
+
+void MainWindow::SetLabelColour(Label& label, Colour) {
+  ::InvalidateRect(Find(label)->hwnd, nullptr, TRUE);
+}
+
+void MainWindow::FillList(ComboBox& list) {
+  HWND hwnd = Find(list)->hwnd;
+  ::SendMessageW(hwnd, CB_RESETCONTENT, 0, 0);
+  for (const std::string& item : list.Items()) {
+    const std::wstring text = WideFromUtf8(item);
+    ::SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  ::SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(list.ListIndex()), 0);
+}
+
+void MainWindow::AppendToList(ComboBox& list, const std::string& item) {
+  const std::wstring text = WideFromUtf8(item);
+  ::SendMessageW(Find(list)->hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void MainWindow::SelectInList(ComboBox& list, int index) {
+  ::SendMessageW(Find(list)->hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void MainWindow::MirrorWindow(Property property) {
@@ -461,80 +424,62 @@ void MainWindow::ApplyFont() {
 // Every caption whole in its fixed rectangle: where the window's font is too
 // wide for a caption at this DPI (the rectangles were laid out for another
 // font), that one control gets a smaller font; no control moves.
-void MainWindow::FitCaptions() {
-  for (Binding& b : bindings_) FitCaption(b);
-}
-
-void MainWindow::FitCaption(Binding& b) {
-  const std::vector<std::wstring> texts = CaptionsToFit(*b.control);
-  if (b.hwnd == nullptr || texts.empty() || fontSpec_.lfHeight == 0) return;
-  // The control holds its old font until it is given the new one below.
-  FontHandle old = std::move(b.font);
+int MainWindow::CaptionRoom(Control& control) {
+  const Binding* b = Find(control);
+  if (b == nullptr || b->hwnd == nullptr) return 0;
   RECT client{};
-  ::GetClientRect(b.hwnd, &client);
+  ::GetClientRect(b->hwnd, &client);
   int room = client.right - client.left;
   // A control laid over the right part of this one hides what lies under it:
   // the table runs "Fix location:" under the box beside it, for one.
-  const RECT mine = PixelRect(b.control->Layout().rect);
+  const RECT mine = PixelRect(control.Layout().rect);
   for (const Binding& other : bindings_) {
-    if (&other == &b || other.hwnd == nullptr) continue;
+    if (&other == b || other.hwnd == nullptr) continue;
     const RECT r = PixelRect(other.control->Layout().rect);
     if (r.top < mine.bottom && r.bottom > mine.top && r.left > mine.left && r.left < mine.right)
       room = std::min(room, static_cast<int>(r.left - mine.left));
   }
   const int dpi = static_cast<int>(dpi_);
   // What the control itself takes from its width besides the text: the box
-  // of a check box and the gap after it; a button's frame and margin.
-  if (b.control->Kind() == ControlKind::kCheckBox)
-    room -= SystemMetricForDpi(SM_CXMENUCHECK, dpi_) + ::MulDiv(4, dpi, 96);
-  else if (b.control->Kind() == ControlKind::kCommandButton)
+  // of a check box and the gap after it; a button's frame and margin. Wine's
+  // comctl32 draws the box 12 * dpi / 96 + 1 pixels wide, whatever the
+  // system's check mark measures (11 pixels at 96 dpi).
+  if (control.Kind() == ControlKind::kCheckBox)
+    room -= std::max(SystemMetricForDpi(SM_CXMENUCHECK, dpi_), ::MulDiv(12, dpi, 96) + 1) +
+            ::MulDiv(4, dpi, 96);
+  else if (control.Kind() == ControlKind::kCommandButton)
     room -= 2 * ::MulDiv(4, dpi, 96);
+  return room;
+}
 
-  const int preferred = fontSpec_.lfHeight < 0 ? -fontSpec_.lfHeight : fontSpec_.lfHeight;
-  const int minimum = std::max(1, preferred * kSmallestCaptionFontPercent / 100);
+int MainWindow::CaptionFontSize() {
+  return fontSpec_.lfHeight < 0 ? -fontSpec_.lfHeight : fontSpec_.lfHeight;
+}
+
+FontHandle MainWindow::CaptionFont(int size) const {
+  LOGFONTW smaller = fontSpec_;
+  smaller.lfHeight = -size;
+  smaller.lfWidth = 0;
+  return FontHandle(::CreateFontIndirectW(&smaller));
+}
+
+int MainWindow::WidestText(const std::vector<std::string>& texts, int size) {
   WindowDc screen(nullptr);
-  auto fontAt = [this](int size) {
-    LOGFONTW smaller = fontSpec_;
-    smaller.lfHeight = -size;
-    smaller.lfWidth = 0;
-    return FontHandle(::CreateFontIndirectW(&smaller));
-  };
-  auto widthAt = [&](int size) {
-    FontHandle font = size == preferred ? nullptr : fontAt(size);
-    SelectGuard select(screen.Get(), font ? font.get() : font_.get());
-    int widest = 0;
-    for (const std::wstring& text : texts)
-      widest = std::max(widest, DrawnWidth(screen.Get(), text));
-    return widest;
-  };
-  const int size = FitFontSize(preferred, minimum, room, widthAt);
-  if (size != preferred) b.font = fontAt(size);
-  ::SendMessageW(b.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.font ? b.font.get() : font_.get()),
-                 TRUE);
+  FontHandle font = size == CaptionFontSize() ? nullptr : CaptionFont(size);
+  SelectGuard select(screen.Get(), font ? font.get() : font_.get());
+  int widest = 0;
+  for (const std::string& text : texts)
+    widest = std::max(widest, DrawnWidth(screen.Get(), WideFromUtf8(text)));
+  return widest;
 }
 
-// The texts a control's caption shows, as drawn: the accessible name is the
-// caption without its mnemonic marks.
-std::vector<std::wstring> MainWindow::CaptionsToFit(const Control& control) const {
-  const ControlKind kind = control.Kind();
-  if (kind != ControlKind::kLabel && kind != ControlKind::kCheckBox &&
-      kind != ControlKind::kCommandButton)
-    return {};
-  if (IsRateCaption(control)) {
-    // These change every second; they are fitted once, for the fastest rate
-    // in either grouping and in the user's, so the font does not jump about.
-    std::vector<std::wstring> texts;
-    for (const std::string& separator :
-         {std::string(","), std::string("."), services_.clock.ThousandsSeparator()})
-      texts.push_back(WideFromUtf8(std::string(control.Layout().caption) + " " +
-                                   FormatKilobytes(kFastestRateBytes / 1024, separator)));
-    return texts;
-  }
-  return {WideFromUtf8(AccessibleNameOf(*form_, control))};
-}
-
-bool MainWindow::IsRateCaption(const Control& control) const {
-  return &control == &form_->lblDS || &control == &form_->lblUS;
+void MainWindow::SetCaptionFont(Control& control, int size) {
+  Binding* b = Find(control);
+  // The control holds its old font until it is given the new one below.
+  FontHandle old = std::move(b->font);
+  if (size != CaptionFontSize()) b->font = CaptionFont(size);
+  ::SendMessageW(b->hwnd, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(b->font ? b->font.get() : font_.get()), TRUE);
 }
 
 // The title bar and the task bar ask for their own sizes at this DPI (16 and
@@ -575,7 +520,7 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
-  FitCaptions();
+  binder_->RefitCaptions();
   ApplyIcons();
 }
 

@@ -6,6 +6,7 @@
 #undef MessageBox
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,12 @@
 #include "platform/win32/face/state_icons.h"
 #include "platform/win32/face/window_class.h"
 #include "platform/win32/services/win32_services.h"
+#include "window/face_support.h"
 #include "window/form1.h"
 
 namespace quorrel::win32 {
 
-class MainWindow : public WindowClass<MainWindow>, public Toolkit {
+class MainWindow : public WindowClass<MainWindow>, public Toolkit, private WidgetCalls {
  public:
   static constexpr const wchar_t* kClassName = L"QuorrelMainWindow";
 
@@ -80,16 +82,32 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
   HWND Build(Binding& binding);
   void BuildMenu();
   void BindWindow();
-  void Bind(std::size_t index);
-  void Mirror(Binding& binding, Property property);
-  void MirrorText(const Binding& binding);
-  void MirrorLog(const Binding& binding);
+  void Bind(Control& control);
+  // One property, or without one all that a new control takes.
+  void Mirror(Control& control, std::optional<Property> property);
   void MirrorWindow(Property property);
   void ApplyFont();
-  void FitCaptions();
-  void FitCaption(Binding& binding);
-  std::vector<std::wstring> CaptionsToFit(const Control& control) const;
-  bool IsRateCaption(const Control& control) const;
+  FontHandle CaptionFont(int size) const;
+
+  // WidgetCalls
+  void EnableWidget(Control& control, bool enabled) override;
+  void ShowWidget(Control& control, bool visible) override;
+  void RunTimer(Timer& timer, bool running) override;
+  void SetBoxText(TextBox& box, const std::string& text) override;
+  void EditLog(TextBox& log, const LogEdit& edit, std::string_view next) override;
+  void SetCaption(CaptionControl& control, const std::string& caption) override;
+  void SetCheckValue(CheckBox& check, int value) override;
+  void SetBarValue(ProgressBar& bar, int value) override;
+  void SetBarMax(ProgressBar& bar, int max) override;
+  void SetLampColour(Shape& lamp, Colour colour) override;
+  void SetLabelColour(Label& label, Colour colour) override;
+  void FillList(ComboBox& list) override;
+  void AppendToList(ComboBox& list, const std::string& item) override;
+  void SelectInList(ComboBox& list, int index) override;
+  int CaptionRoom(Control& control) override;
+  int CaptionFontSize() override;
+  int WidestText(const std::vector<std::string>& texts, int size) override;
+  void SetCaptionFont(Control& control, int size) override;
   void ApplyIcons();
   void Layout();
   RECT PixelRect(const TwipsRect& rect) const;
@@ -107,8 +125,8 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit {
   LOGFONTW fontSpec_{};  // what font_ was made from, for the smaller caption fonts
   MenuHandle trayMenu_;
   std::unique_ptr<Form1> form_;
+  std::unique_ptr<Binder> binder_;
   std::vector<Binding> bindings_;
-  std::string shownLog_;  // the log text as last applied to the box
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;
   HWND lastFocus_ = nullptr;
