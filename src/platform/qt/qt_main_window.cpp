@@ -27,6 +27,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/qt/colour.h"
 #include "platform/qt/icons.h"
@@ -183,14 +184,18 @@ class LogBox : public QPlainTextEdit {
  public:
   using QPlainTextEdit::QPlainTextEdit;
 
-  // Drops the first `dropped` lines and appends `appended`, and scrolls to
-  // the end. An append alone repaints the new lines; a drop moves every
-  // shown line, and the box is drawn afresh.
+  // Drops the first `dropped` lines and appends `appended`, repainting what
+  // changed rather than the whole box, and scrolls to the end.
   void DropAndAppend(int dropped, const QString& appended) {
     // Two edits, not one edit block: a block reports one change from its
     // first to its last position, and the layout would redo all between.
     QTextDocument* doc = document();
     auto* layout = static_cast<LogLayout*>(doc->documentLayout());
+    QScrollBar* bar = verticalScrollBar();
+    const QTextBlock top = firstVisibleBlock();
+    // A wrapped top block scrolled part-way has no whole-block picture to move.
+    const int topNumber =
+        top.isValid() && top.firstLineNumber() == bar->value() ? top.blockNumber() : -1;
     const int firstNew = doc->blockCount() - 1;
     QTextCursor cursor(doc);
     layout->Hold();
@@ -204,11 +209,21 @@ class LogBox : public QPlainTextEdit {
       cursor.movePosition(QTextCursor::Start);
       cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, dropped);
       cursor.removeSelectedText();
-      viewport()->update();
+      // The view keeps its top block by number, so it now shows the lines
+      // `dropped` blocks further down: where they were all above it, the
+      // shown picture moved up by their height, a blit and a strip below.
+      qreal moved = 0;
+      for (QTextBlock b = doc->findBlockByNumber(topNumber - dropped);
+           topNumber >= dropped && b.isValid() && b.blockNumber() < topNumber; b = b.next())
+        moved += layout->blockBoundingRect(b).height();
+      if (moved > 0 && moved == std::floor(moved) && viewport()->isVisible())
+        viewport()->scroll(0, -static_cast<int>(moved));
+      else
+        viewport()->update();
     }
     layout->Release();
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    if (dropped == 0) layout->RepaintFrom(doc->findBlockByNumber(firstNew));
+    bar->setValue(bar->maximum());
+    layout->RepaintFrom(doc->findBlockByNumber(std::max(0, firstNew - dropped)));
   }
 };
 
