@@ -8,12 +8,13 @@
 #     `fping -l -p 1000 127.0.0.1` running as long in the same namespace.
 # The program pings 127.0.0.1 only (a Settings.ini beside a copy of it says
 # so); everything runs in the namespaces made here, on a private Xvfb display.
-# Needs root, Xvfb, xdotool, nload, fping. Usage: bench/program_bench.sh [build dir]
+# Needs root, Xvfb, xdotool, nload, fping. Usage: bench/program_bench.sh [build dir...]
+# With several build folders (a change's before and after) each program is
+# measured in turn in the same run, beside the same anchors.
 set -euo pipefail
 
-BUILD=${1:-build/net}
-PROGRAM=$BUILD/quorrel
-ANCHOR=$BUILD/bench/bare_qt_window
+BUILDS=("${@:-build/net}")
+ANCHOR=${BUILDS[0]}/bench/bare_qt_window
 RUNS=${RUNS:-5}
 MONITOR_SECONDS=${MONITOR_SECONDS:-60}
 PARTS=${PARTS:-launch cpu}  # either or both
@@ -22,7 +23,10 @@ TITLE="Quorrel by Vandrel"
 for tool in Xvfb xdotool nload fping ip script; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done
-[ -x "$PROGRAM" ] && [ -x "$ANCHOR" ] || { echo "build quorrel and bare_qt_window in $BUILD first" >&2; exit 2; }
+for build in "${BUILDS[@]}"; do
+  [ -x "$build/quorrel" ] || { echo "build quorrel in $build first" >&2; exit 2; }
+done
+[ -x "$ANCHOR" ] || { echo "build bare_qt_window in ${BUILDS[0]} first" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || { echo "needs root for the namespaces" >&2; exit 2; }
 
 WORK=$(mktemp -d /tmp/qrl-program-bench.XXXXXX)
@@ -57,10 +61,12 @@ PIDS+=($!)
 export DISPLAY=":$DISPLAY_NUMBER"
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
 
-# The program from a folder of its own, with settings that ping loopback.
-mkdir -p "$WORK/app"
-cp "$PROGRAM" "$WORK/app/quorrel"
-printf '[Options]\r\nIP=127.0.0.1\r\nInterval=1\r\n' >"$WORK/app/Settings.ini"
+# Each program from a folder of its own, with settings that ping loopback.
+for b in "${!BUILDS[@]}"; do
+  mkdir -p "$WORK/app$b"
+  cp "${BUILDS[$b]}/quorrel" "$WORK/app$b/quorrel"
+  printf '[Options]\r\nIP=127.0.0.1\r\nInterval=1\r\n' >"$WORK/app$b/Settings.ini"
+done
 
 now_ns() { date +%s%N; }
 
@@ -95,15 +101,17 @@ for interfaces in $COUNTS; do make_namespace "qrlprog$$n$interfaces" "$interface
 for interfaces in $COUNTS; do
   [[ $PARTS == *launch* ]] || break
   ns=qrlprog$$n$interfaces
-  program=() anchor=()
-  for ((r = 0; r < RUNS; r++)); do
-    program+=("$(launch_seconds "$ns" "$WORK/app/quorrel" "$TITLE")")
-    anchor+=("$(launch_seconds "$ns" "$ANCHOR" "Bare Qt window")")
+  for b in "${!BUILDS[@]}"; do
+    program=() anchor=()
+    for ((r = 0; r < RUNS; r++)); do
+      program+=("$(launch_seconds "$ns" "$WORK/app$b/quorrel" "$TITLE")")
+      anchor+=("$(launch_seconds "$ns" "$ANCHOR" "Bare Qt window")")
+    done
+    p=$(printf '%s\n' "${program[@]}" | median)
+    a=$(printf '%s\n' "${anchor[@]}" | median)
+    echo "${BUILDS[$b]}: interfaces=$interfaces quorrel=${p}s bare_qt_window=${a}s ratio=$(div "$p" "$a")" \
+      "(runs: ${program[*]} / ${anchor[*]}; goal with 1025: < 1 s)"
   done
-  p=$(printf '%s\n' "${program[@]}" | median)
-  a=$(printf '%s\n' "${anchor[@]}" | median)
-  echo "interfaces=$interfaces quorrel=${p}s bare_qt_window=${a}s ratio=$(div "$p" "$a")" \
-    "(runs: ${program[*]} / ${anchor[*]}; goal with 1025: < 1 s)"
 done
 
 # CPU of a process (all its threads) so far: clock ticks from /proc/<pid>/stat, ns from schedstat.
@@ -117,39 +125,41 @@ echo_requests() {
 for interfaces in $COUNTS; do
   [[ $PARTS == *cpu* ]] || break
   ns=qrlprog$$n$interfaces
-  ip netns exec "$ns" "$WORK/app/quorrel" >/dev/null 2>&1 &
-  quorrel=$!
-  PIDS+=("$quorrel")
-  until window=$(xdotool search --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -1); [ -n "$window" ]; do sleep 0.05; done
-  # Start, at the button's place in the window (6960, 120, 855 x 375 twips).
-  xdotool mousemove --window "$window" 492 20 click 1
-  ip netns exec "$ns" script -qfc "nload -t 1000" /dev/null >/dev/null 2>&1 </dev/null &
-  script_pid=$!
-  PIDS+=("$script_pid")
-  ip netns exec "$ns" fping -q -l -p 1000 127.0.0.1 >/dev/null 2>&1 &
-  fping_wrapper=$!
-  PIDS+=("$fping_wrapper")
-  sleep 1
-  nload_pid=$(pgrep -P "$script_pid" -x nload || pgrep -P "$(pgrep -P "$script_pid" | head -1)" -x nload)
-  fping_pid=$(pgrep -P "$fping_wrapper" -x fping || echo "$fping_wrapper")
-  echos_before=$(echo_requests "$ns")
-  declare -A t0 n0
-  for p in "$quorrel" "$nload_pid" "$fping_pid"; do t0[$p]=$(cpu_ticks "$p"); n0[$p]=$(cpu_ns "$p"); done
-  sleep "$MONITOR_SECONDS"
-  echos=$(( $(echo_requests "$ns") - echos_before ))
-  line="interfaces=$interfaces"
-  for entry in "quorrel:$quorrel" "nload:$nload_pid" "fping:$fping_pid"; do
-    name=${entry%%:*} p=${entry#*:}
-    ticks=$(( $(cpu_ticks "$p") - ${t0[$p]} ))
-    ns_used=$(( $(cpu_ns "$p") - ${n0[$p]} ))
-    pct_stat=$(awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v s="$MONITOR_SECONDS" 'BEGIN { printf "%.3f", t * 100 / hz / s }')
-    pct_sched=$(awk -v n="$ns_used" -v s="$MONITOR_SECONDS" 'BEGIN { printf "%.4f", n / 1e7 / s }')
-    line+=" $name=${pct_sched}% (stat ${pct_stat}%)"
-    eval "pct_$name=$pct_sched"
+  for b in "${!BUILDS[@]}"; do
+    ip netns exec "$ns" "$WORK/app$b/quorrel" >/dev/null 2>&1 &
+    quorrel=$!
+    PIDS+=("$quorrel")
+    until window=$(xdotool search --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -1); [ -n "$window" ]; do sleep 0.05; done
+    # Start, at the button's place in the window (6960, 120, 855 x 375 twips).
+    xdotool mousemove --window "$window" 492 20 click 1
+    ip netns exec "$ns" script -qfc "nload -t 1000" /dev/null >/dev/null 2>&1 </dev/null &
+    script_pid=$!
+    PIDS+=("$script_pid")
+    ip netns exec "$ns" fping -q -l -p 1000 127.0.0.1 >/dev/null 2>&1 &
+    fping_wrapper=$!
+    PIDS+=("$fping_wrapper")
+    sleep 1
+    nload_pid=$(pgrep -P "$script_pid" -x nload || pgrep -P "$(pgrep -P "$script_pid" | head -1)" -x nload)
+    fping_pid=$(pgrep -P "$fping_wrapper" -x fping || echo "$fping_wrapper")
+    echos_before=$(echo_requests "$ns")
+    declare -A t0 n0
+    for p in "$quorrel" "$nload_pid" "$fping_pid"; do t0[$p]=$(cpu_ticks "$p"); n0[$p]=$(cpu_ns "$p"); done
+    sleep "$MONITOR_SECONDS"
+    echos=$(( $(echo_requests "$ns") - echos_before ))
+    line="${BUILDS[$b]}: interfaces=$interfaces"
+    for entry in "quorrel:$quorrel" "nload:$nload_pid" "fping:$fping_pid"; do
+      name=${entry%%:*} p=${entry#*:}
+      ticks=$(( $(cpu_ticks "$p") - ${t0[$p]} ))
+      ns_used=$(( $(cpu_ns "$p") - ${n0[$p]} ))
+      pct_stat=$(awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v s="$MONITOR_SECONDS" 'BEGIN { printf "%.3f", t * 100 / hz / s }')
+      pct_sched=$(awk -v n="$ns_used" -v s="$MONITOR_SECONDS" 'BEGIN { printf "%.4f", n / 1e7 / s }')
+      line+=" $name=${pct_sched}% (stat ${pct_stat}%)"
+      eval "pct_$name=$pct_sched"
+    done
+    echo "$line echo_requests_on_lo=$echos (goal: quorrel <= 0.1 %, below nload)"
+    echo "  ratios: quorrel/nload=$(div "$pct_quorrel" "$pct_nload") quorrel/fping=$(div "$pct_quorrel" "$pct_fping")"
+    kill -TERM "$quorrel" "$script_pid" "$fping_wrapper" "$nload_pid" "$fping_pid" 2>/dev/null || true
+    wait "$quorrel" "$script_pid" "$fping_wrapper" 2>/dev/null || true
+    unset t0 n0
   done
-  echo "$line echo_requests_on_lo=$echos (goal: quorrel <= 0.1 %, below nload)"
-  echo "  ratios: quorrel/nload=$(div "$pct_quorrel" "$pct_nload") quorrel/fping=$(div "$pct_quorrel" "$pct_fping")"
-  kill -TERM "$quorrel" "$script_pid" "$fping_wrapper" "$nload_pid" "$fping_pid" 2>/dev/null || true
-  wait "$quorrel" "$script_pid" "$fping_wrapper" 2>/dev/null || true
-  unset t0 n0
 done
