@@ -7,6 +7,25 @@
 
 namespace quorrel {
 
+bool IsDottedIpv4(std::string_view text) {
+  int parts = 0;
+  std::size_t at = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+      value = value * 10 + (text[at++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (++parts < 4) {
+      if (at >= text.size() || text[at] != '.') return false;
+      ++at;
+    }
+  }
+  return at == text.size();
+}
+
 bool ModPing::PingHost(const std::string& destination) { return PingHostTimed(destination).passed; }
 
 PingOutcome ModPing::PingHostTimed(const std::string& destination) {

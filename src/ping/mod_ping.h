@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/app.h"
 #include "platform/files.h"
@@ -32,6 +33,11 @@ struct PingOutcome {
   std::optional<std::uint32_t> rttMicros;
   bool wholeMillis = false;
 };
+
+// True for four decimal parts of 0 to 255 joined by dots ("192.168.1.1"),
+// the only form of destination the window takes; inet_addr also takes
+// shorter and octal forms, which nobody types on purpose.
+bool IsDottedIpv4(std::string_view text);
 
 class ModPing {
  public:

@@ -22,6 +22,8 @@ constexpr char kMsgRunningFix[] = "Running connection refresh";
 constexpr char kMsgNoTray[] =
     "No notification area on this desktop: the window is minimised instead of hidden";
 constexpr char kMsgSettingsMovedTo[] = "Settings are saved in ";
+constexpr char kMsgBadDestination[] =
+    " is not a dotted IPv4 address (such as 192.168.1.1): no echo can be sent to it";
 constexpr char kMsgNowhereToSave[] =
     "Settings and the log cannot be saved: neither the program's folder nor a per-user folder "
     "can be written";
@@ -295,6 +297,8 @@ void Form1::StartMonitoring() {
   mnToggle.SetCaption("Stop Pings");
   trayTip = std::string(kAppTitle) + " - ON";
   SetFormIcon("green");
+  // The tray must not go on telling the last run's result.
+  sysTray.ModifyTrayIcon(trayTip);
   shpPing.SetFillColour(kSilver);
   shpResult.SetFillColour(kSilver);
   AddLogLine(kMsgStarted);
@@ -303,6 +307,7 @@ void Form1::StartMonitoring() {
   pbTime.SetVisible(true);
   firstSample = -1;
   firstPingOfRun_ = true;
+  badDestinationNoted_ = false;
   cboConnections.SetEnabled(false);
   tmrBandwidth.SetEnabled(true);
   tmrPing.SetEnabled(true);
@@ -319,6 +324,8 @@ void Form1::StopMonitoring() {
   trayTip = std::string(kAppTitle) + " - OFF";
   AddLogLine(kMsgStopped);
   SetFormIcon("grey");
+  // Left alone, the tray would say "Passed" of a link nobody watches.
+  sysTray.ModifyTrayIcon(trayTip);
   txtInterval.SetEnabled(true);
   cboConnections.SetEnabled(true);
 }
@@ -371,6 +378,11 @@ void Form1::tmrPing_Timer() {
       cmdRunFix.SetEnabled(true);
       ShowResult("Ping " + destination + " failed : " + BandwidthSummary());
       if (pingState != lastPingState) AddLogLine("Last 'good' stats: " + lastGoodStats);
+      // Without this a typing slip looks exactly like a dead link.
+      if (!badDestinationNoted_ && !IsDottedIpv4(destination)) {
+        badDestinationNoted_ = true;
+        AddLogLine("The destination \"" + destination + "\"" + kMsgBadDestination);
+      }
     }
     // Once a run is enough: the same line at every ping would bury the results.
     if (std::exchange(firstPingOfRun_, false)) {

@@ -193,6 +193,7 @@ class Form1 {
   bool pingInProgress_ = false;
   bool noTrayNoted_ = false;
   bool firstPingOfRun_ = false;
+  bool badDestinationNoted_ = false;  // once a run
   // The text boxes' values as loaded when the file held more than the read
   // buffer takes: written back only when the user changed them.
   std::string cutFix_, cutIp_, cutInterval_;

@@ -169,7 +169,7 @@ TEST_F(PingTickTest, TheNextPingUsesTheDestinationAsItNowStands) {
   f.txtIP.SetText("not an address");
   Tick();
   EXPECT_EQ(f.pingState, 2);
-  EXPECT_EQ(LogMessages()[LogMessages().size() - 2],
+  EXPECT_EQ(LogMessages()[LogMessages().size() - 3],
             "Ping not an address failed : DS  - 0 KB, US  - 0 KB");
 }
 
@@ -215,6 +215,33 @@ TEST_F(PingTickTest, NoPermissionLineWhereEchoesMayBeSent) {
   Tick(3);
   EXPECT_EQ(LogMessages().size(), 5u);  // started, failed, last good, passed, passed
   EXPECT_EQ(fake.icmp.blockedQueries, 1);
+}
+
+
+TEST_F(PingTickTest, ADestinationThatIsNoDottedAddressIsExplainedOnceARun) {
+  for (const char* bad : {"", "localhost", "::1", "192.168.1.300", "1.2.3", "1.2.3.4.5"}) {
+    Started("0", bad);
+    Tick(3);
+    const auto messages = LogMessages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                         "The destination \"" + std::string(bad) +
+                             "\" is not a dotted IPv4 address (such as 192.168.1.1): no echo "
+                             "can be sent to it"),
+              1)
+        << bad;
+    EXPECT_EQ(messages.at(1), "Ping " + std::string(bad) + " failed : " + form->BandwidthSummary());
+    // Every Start tells it again, once.
+    form->cmdToggle_Click();
+    form->cmdToggle_Click();
+    Tick();
+    EXPECT_EQ(LogMessages().back().rfind("The destination", 0), 0u) << bad;
+  }
+  Started("0", "10.0.0.255");
+  fake.icmp.statuses = {kIpReqTimedOut};
+  Tick();
+  EXPECT_EQ(LogMessages().back(), "Last 'good' stats: ");
+  EXPECT_FALSE(IsDottedIpv4("01234.1.1.1"));
+  EXPECT_TRUE(IsDottedIpv4("0.0.0.0"));
 }
 
 }  // namespace quorrel::fakes

@@ -54,11 +54,16 @@ TEST_F(TrayTest, OneRecordCarriesTheWindowIconAndTipFromAddToDelete) {
   EXPECT_EQ(TipOf(add), "Quorrel - OFF");
   EXPECT_TRUE(InTray());
 
+  // Start tells the tray at once, before any ping.
   form->mnToggle_Click();
-  Ping(false);
   ASSERT_EQ(Calls().size(), 2u);
-  const NotifyIconDataA& modify = Calls()[1].data;
   EXPECT_EQ(Calls()[1].message, kNimModify);
+  EXPECT_EQ(Calls()[1].data.hIcon, static_cast<std::uint32_t>(IconIndex("green")));
+  EXPECT_EQ(TipOf(Calls()[1].data), "Quorrel - ON");
+  Ping(false);
+  ASSERT_EQ(Calls().size(), 3u);
+  const NotifyIconDataA& modify = Calls()[2].data;
+  EXPECT_EQ(Calls()[2].message, kNimModify);
   EXPECT_EQ(modify.uFlags, 6u);
   EXPECT_EQ(modify.hIcon, static_cast<std::uint32_t>(IconIndex("red")));
   EXPECT_EQ(TipOf(modify), "Quorrel - Failed");
@@ -69,14 +74,20 @@ TEST_F(TrayTest, OneRecordCarriesTheWindowIconAndTipFromAddToDelete) {
   EXPECT_EQ(modify.uCallbackMessage, 0x200u);
 
   Ping(true);
-  ASSERT_EQ(Calls().size(), 3u);
-  EXPECT_EQ(Calls()[2].data.hIcon, static_cast<std::uint32_t>(IconIndex("green")));
-  EXPECT_EQ(TipOf(Calls()[2].data), "Quorrel - Passed");
+  ASSERT_EQ(Calls().size(), 4u);
+  EXPECT_EQ(Calls()[3].data.hIcon, static_cast<std::uint32_t>(IconIndex("green")));
+  EXPECT_EQ(TipOf(Calls()[3].data), "Quorrel - Passed");
+
+  // Stop from the tray menu: the tray no longer speaks of the last result.
+  form->mnToggle_Click();
+  ASSERT_EQ(Calls().size(), 5u);
+  EXPECT_EQ(Calls()[4].data.hIcon, static_cast<std::uint32_t>(IconIndex("grey")));
+  EXPECT_EQ(TipOf(Calls()[4].data), "Quorrel - OFF");
 
   form->mnRestore_Click();
-  ASSERT_EQ(Calls().size(), 4u);
-  EXPECT_EQ(Calls()[3].message, kNimDelete);
-  EXPECT_EQ(std::memcmp(&Calls()[3].data, &Calls()[2].data, sizeof(NotifyIconDataA)), 0)
+  ASSERT_EQ(Calls().size(), 6u);
+  EXPECT_EQ(Calls()[5].message, kNimDelete);
+  EXPECT_EQ(std::memcmp(&Calls()[5].data, &Calls()[4].data, sizeof(NotifyIconDataA)), 0)
       << "the delete hands back the stored record";
   EXPECT_EQ(form->sysTray.trayIconShown, 0);
 }
@@ -110,7 +121,7 @@ TEST_F(TrayTest, ResultShownWhileTheWindowIsVisibleLeavesTheTrayAlone) {
   EXPECT_TRUE(form->window.Visible());
 }
 
-TEST_F(TrayTest, StopPingsFromTheMenuKeepsTheLastResultUntilSentAgain) {
+TEST_F(TrayTest, StopPingsFromTheMenuTellsTheTrayAtOnce) {
   LoadWithDestination();
   form->cmdToggle_Click();
   form->cmdSysTray_Click();
@@ -121,18 +132,19 @@ TEST_F(TrayTest, StopPingsFromTheMenuKeepsTheLastResultUntilSentAgain) {
   EXPECT_EQ(form->mnToggle.Caption(), "Start Pings");
   EXPECT_EQ(form->trayTip, "Quorrel - OFF");
   EXPECT_EQ(form->window.IconKey(), "grey");
-  ASSERT_EQ(Calls().size(), 2u) << "Stop leaves the icon showing the failure";
-  EXPECT_EQ(Calls().back().data.hIcon, static_cast<std::uint32_t>(IconIndex("red")));
-  EXPECT_EQ(TipOf(Calls().back().data), "Quorrel - Failed");
+  ASSERT_EQ(Calls().size(), 3u) << "the tray is not left saying the last result";
+  EXPECT_EQ(Calls().back().message, kNimModify);
+  EXPECT_EQ(Calls().back().data.hIcon, static_cast<std::uint32_t>(IconIndex("grey")));
+  EXPECT_EQ(TipOf(Calls().back().data), "Quorrel - OFF");
 
   // Restored and sent back, the icon takes the state of that moment.
   IconEvent(kLeftDoubleClick);
   form->cmdSysTray_Click();
-  ASSERT_EQ(Calls().size(), 4u);
-  EXPECT_EQ(Calls()[3].message, kNimAdd);
-  EXPECT_EQ(Calls()[3].data.uFlags, 7u);
-  EXPECT_EQ(Calls()[3].data.hIcon, static_cast<std::uint32_t>(IconIndex("grey")));
-  EXPECT_EQ(TipOf(Calls()[3].data), "Quorrel - OFF");
+  ASSERT_EQ(Calls().size(), 5u);
+  EXPECT_EQ(Calls()[4].message, kNimAdd);
+  EXPECT_EQ(Calls()[4].data.uFlags, 7u);
+  EXPECT_EQ(Calls()[4].data.hIcon, static_cast<std::uint32_t>(IconIndex("grey")));
+  EXPECT_EQ(TipOf(Calls()[4].data), "Quorrel - OFF");
 }
 
 TEST_F(TrayTest, CloseFromTheMenuDeletesTheIconBeforeTheProgramEnds) {
