@@ -37,12 +37,31 @@ bool IsSeparatorCharacter(char32_t c) {
 
 }  // namespace
 
+// Blanks of every width and the invisible format characters: between the
+// parts of a stamp they leave numbers that read as one ("09 12 26").
+bool IsBlank(char32_t c) {
+  return c == 0x20 || c == 0xA0 || c == 0x61C || (c >= 0x2000 && c <= 0x200F) ||
+         (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x3000;
+}
+
+bool IsBidiMark(char32_t c) { return c == 0x200E || c == 0x200F || c == 0x61C; }
+
 std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallback) {
-  if (candidate.empty()) return std::string(fallback);
-  const DecodedCodePoint d = DecodeUtf8(candidate, 0);
-  // Malformed UTF-8 decodes to U+FFFD, which is no separator.
-  if (d.length != candidate.size() || !IsSeparatorCharacter(d.value)) return std::string(fallback);
-  return std::string(candidate);
+  // Right-to-left locales wrap their separators in direction marks, which
+  // the stamp, read left to right, does without.
+  std::string separator;
+  int characters = 0;
+  for (std::size_t at = 0; at < candidate.size();) {
+    const DecodedCodePoint d = DecodeUtf8(candidate, at);
+    if (!IsBidiMark(d.value)) {
+      // Malformed UTF-8 decodes to U+FFFD, which is no separator.
+      if (++characters > 1 || !IsSeparatorCharacter(d.value) || IsBlank(d.value))
+        return std::string(fallback);
+      separator.assign(candidate.substr(at, d.length));
+    }
+    at += d.length;
+  }
+  return characters == 1 ? separator : std::string(fallback);
 }
 
 std::string FormatGrouped(double value, std::string_view sep) {

@@ -9,11 +9,12 @@
 
 namespace quorrel {
 
-// The locale's date or time separator when `candidate` is exactly one
-// character that is neither a letter nor a digit nor an ideograph (a
-// punctuation mark, symbol or space); otherwise `fallback` ("/" for dates,
-// ":" for times). Some locales' formats put words there, as ja_JP's
-// "%Y年%m月%d日" does, which would make a time stamp unreadable.
+// The locale's date or time separator when `candidate`, without its
+// direction marks (U+200E, U+200F, U+061C), is exactly one printable
+// punctuation mark or symbol; otherwise `fallback` ("/" for dates, ":" for
+// times). Some locales' formats put words there, as ja_JP's "%Y年%m月%d日"
+// does, or a blank, as ar_EG's "%d %b, %Y" does: either would make a time
+// stamp unreadable.
 std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallback);
 
 // Number formatted with at least one digit, grouped by threes with

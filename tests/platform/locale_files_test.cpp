@@ -11,6 +11,7 @@
 
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_files.h"
+#include "common/text.h"
 #include "test_dir.h"
 #include "window/event_log.h"
 
@@ -85,6 +86,19 @@ TEST(LocaleSeparators, JapaneseWordsGiveThePlainMarks) {
             "37\xE6\x99\x82"
             "12");
   EXPECT_EQ(StampIn(clock), "26/12/08 05:37:12");
+}
+
+TEST(LocaleSeparators, ArabicBlanksAndDirectionMarksGiveThePlainMarks) {
+  ProcessLocale arabic("ar_EG.UTF-8");
+  ASSERT_TRUE(arabic.Active())
+      << "ar_EG.UTF-8 is not generated here; tests/unit/ensure-locales makes it";
+  LocaleClock clock;
+  EXPECT_EQ(StampIn(clock), "26/12/08 05:37:12") << nl_langinfo(D_FMT) << " / " << nl_langinfo(T_FMT);
+  // The marks go, the mark between them stays; blanks and pairs are refused.
+  EXPECT_EQ(LocaleSeparatorOr("\u200F.\u200F", "/"), ".");
+  EXPECT_EQ(LocaleSeparatorOr("\u061C-", "/"), "-");
+  for (const char* refused : {" ", "\u00A0", "\u202F", "\u200F", "./", "\u200F \u200F"})
+    EXPECT_EQ(LocaleSeparatorOr(refused, ":"), ":") << refused;
 }
 
 TEST(LocaleSeparators, GermanDatesTakeFullStops) {
