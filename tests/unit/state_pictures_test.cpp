@@ -266,10 +266,11 @@ TEST(SmallStateIcons, ThreeArcsEachAtLeastTwoPixelsThick) {
       ASSERT_EQ(runs.size(), 4u);
       for (int i = 0; i < 3; ++i) {
         EXPECT_GE(runs[static_cast<std::size_t>(i)].second, 2) << "arc " << i;
-        if (tones.arc != tones.disc)
+        if (tones.arc != tones.disc) {
           EXPECT_EQ(PartAt(icon, size / 2, runs[static_cast<std::size_t>(i)].first, tones),
                     Part::kArc)
               << "arc " << i;
+        }
       }
       // The arcs fan out: the outer arc is wider than the disc beneath.
       int arcLeft = size, discLeft = size;
