@@ -107,8 +107,10 @@ std::string AccessibleNameOf(const Form1& form, const Control& control) {
 
 std::string AccessibleDescriptionOf(const Form1& form, const Control& control) {
   if (&control == &form.shpResult) {
+    // The tooltip's figures too, for those who cannot hover.
     const std::string word = ResultWord(form.shpResult.FillColour());
-    return word == "none" ? "No ping result yet" : "The last ping " + word;
+    return (word == "none" ? "No ping result yet" : "The last ping " + word) + ". " +
+           form.PingResultTip();
   }
   if (&control == &form.shpPing)
     return "Changes colour at every ping; now " + ColourWord(form.shpPing.FillColour());

@@ -1,5 +1,6 @@
 #include "window/form1.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -432,7 +433,22 @@ bool Form1::SaveLogFile(const std::string& text) {
 
 std::string Form1::BandwidthSummary() { return sampler.BandwidthSummary(); }
 
-std::string Form1::PingResultTip() { return quorrel::PingResultTip(quality, services_.clock); }
+std::string Form1::PingResultTip() const {
+  return quorrel::PingResultTip(quality, services_.clock);
+}
+
+std::string Form1::GraphTipAt(int x) const {
+  // The drawing's points: point j shows the sample taken 99 - j seconds
+  // before the newest, at x = step * j, the newest at the right edge.
+  const double step = services_.graphCanvas.Width() / 100.0;
+  if (step <= 0 || samplesTaken_ == 0) return {};
+  const int point = std::clamp(static_cast<int>(std::lround(x / step)), 0, kHistorySlots - 1);
+  const int age = kHistorySlots - 1 - point;
+  if (age >= samplesTaken_) return {};
+  const int slot = ((sampler.sampleSlot - 1 - age) % kHistorySlots + kHistorySlots) % kHistorySlots;
+  return GraphPointTip(sampleTimes_[static_cast<std::size_t>(slot)], sampler.historyDS[slot],
+                       sampler.historyUS[slot], services_.clock);
+}
 
 void Form1::EndQualityRun() {
   if (!quality.Running()) return;
@@ -458,6 +474,8 @@ void Form1::SaveAndReportOutages() {
 
 void Form1::tmrBandwidth_Timer() {
   sampler.Tick(firstSample, cboConnections.ListIndex(), lblDS, lblUS, chkMarkers.Value() == 1);
+  sampleTimes_[static_cast<std::size_t>(sampler.sampleSlot - 1)] = services_.clock.Now();
+  samplesTaken_ = std::min(samplesTaken_ + 1, kHistorySlots);
 }
 
 void Form1::cmdRunFix_Click() {

@@ -1,6 +1,7 @@
 #pragma once
 // Form1: the program's one window as a model. It owns every control, all the
 // monitoring state, and the handlers the faces call.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -157,7 +158,11 @@ class Form1 {
   void ShowResult(const std::string& message);
   std::string BandwidthSummary();
   // The result lamp's tooltip: the link's quality since Start, or "Stopped".
-  std::string PingResultTip();
+  std::string PingResultTip() const;
+  // The graph area's tooltip at `x` pixels from the drawing's left edge: the
+  // time and the figures of the second drawn there; empty where no second
+  // has been drawn yet.
+  std::string GraphTipAt(int x) const;
 
   // True once the shutdown has run.
   bool Unloaded() const { return unloaded_; }
@@ -202,6 +207,9 @@ class Form1 {
   std::uint64_t linesLogged_ = 0;
   std::uint64_t linesSaved_ = 0;
   bool sessionSaved_ = false;
+  // When each slot of the bandwidth history was taken, and how many are.
+  std::array<LocalTime, kHistorySlots> sampleTimes_{};
+  int samplesTaken_ = 0;
   // The ended runs' rows for outages.csv, appended at the close.
   std::string outageRows_;
   LogText log_;              // what txtOut holds, with its UTF-16 length

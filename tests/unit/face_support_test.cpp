@@ -120,7 +120,7 @@ TEST_F(FormTest, AccessibleNamesComeFromTheLabelsAndTheLampsSpeakTheirState) {
   EXPECT_EQ(AccessibleNameOf(f, f.cmdSysTray), "Send to System Tray");
   EXPECT_EQ(AccessibleNameOf(f, f.chkSaveLog), "Save log on exit");
   EXPECT_EQ(AccessibleNameOf(f, f.shpResult), "Ping result: none");
-  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "No ping result yet");
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "No ping result yet. Stopped");
   EXPECT_EQ(AccessibleNameOf(f, f.shpPing), "Ping activity: grey");
 
   f.txtIP.SetText("10.1.2.3");
@@ -128,7 +128,8 @@ TEST_F(FormTest, AccessibleNamesComeFromTheLabelsAndTheLampsSpeakTheirState) {
   f.cmdToggle_Click();
   Tick();
   EXPECT_EQ(AccessibleNameOf(f, f.shpResult), "Ping result: passed");
-  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "The last ping passed");
+  EXPECT_EQ(AccessibleDescriptionOf(f, f.shpResult), "The last ping passed. " + f.PingResultTip());
+  EXPECT_NE(f.PingResultTip().find("Round trip:"), std::string::npos);
   EXPECT_EQ(AccessibleNameOf(f, f.shpPing), "Ping activity: yellow");
   fake.icmp.statuses = {kIpReqTimedOut};
   Tick();

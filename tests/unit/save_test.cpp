@@ -2,6 +2,7 @@
 // as typed, and the log's bound with one long line.
 #include <gtest/gtest.h>
 
+#include "fakes/if_rows.h"
 #include "form_fixture.h"
 
 namespace quorrel::fakes {
@@ -156,6 +157,27 @@ TEST_F(FormTest, TheCloseAppendsTheRunsOutagesAndTheLampTellsTheQuality) {
   Tick(2);
   form->Form_QueryUnload();
   EXPECT_TRUE(fake.files.files.empty());
+}
+
+
+TEST_F(FormTest, TheGraphTipNamesTheSecondDrawnUnderThePointer) {
+  std::vector<IfRow> rows{Adapter("Ethernet", 2)};
+  fake.ifTable.rows = Images(rows);
+  Form1& f = Load();
+  const int width = fake.canvas.Width();
+  EXPECT_EQ(f.GraphTipAt(width), "");  // nothing drawn yet
+  f.cboConnections.SetListIndex(0);
+  f.cmdToggle_Click();
+  for (int second = 0; second < 3; ++second) {
+    fake.clock.now.second = 10 + second;
+    rows[0].inOctets += 2048u * static_cast<std::uint32_t>(second + 1);
+    fake.ifTable.rows = Images(rows);
+    f.tmrBandwidth_Timer();
+  }
+  // The newest second at the right edge, the one before a step to its left.
+  EXPECT_EQ(f.GraphTipAt(width), "07/12/26 09:05:12\nDownstream: 6 KB\nUpstream: 0 KB");
+  EXPECT_EQ(f.GraphTipAt(width * 98 / 100), "07/12/26 09:05:11\nDownstream: 4 KB\nUpstream: 0 KB");
+  EXPECT_EQ(f.GraphTipAt(width / 2), "");  // not drawn yet
 }
 
 }  // namespace quorrel::fakes
