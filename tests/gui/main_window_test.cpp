@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 #include "platform/qt/icons.h"
 #include "platform/qt/image_canvas.h"
@@ -45,6 +46,7 @@ class MainWindowTest : public ::testing::Test {
   static void Clean() {
     QFile::remove(SettingsFile());
     QFile::remove(LogFile());
+    QFile::remove(Folder() + "/outages.csv");
   }
   static QByteArray Read(const QString& path) {
     QFile f(path);
@@ -241,6 +243,39 @@ TEST_F(MainWindowTest, SettingsLoadAtStartAndAllFiveAreWrittenAtClose) {
   QByteArray log = Read(LogFile());
   EXPECT_TRUE(log.contains(" - Monitoring started\r\n")) << log.toStdString();
   EXPECT_TRUE(log.endsWith("\r\n\r\n"));
+}
+
+
+TEST_F(MainWindowTest, TheLampAndTheGraphShowTheirTipsWhenHovered) {
+  LinuxServices services;
+  MainWindow window(services);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  Form1& form = window.Form();
+  // The tip shown, or "" when the widget turned the request down.
+  auto hover = [](QWidget* widget, QPoint at) {
+    QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QApplication::sendEvent(widget, &help);
+    return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text().toStdString()
+                                                      : std::string();
+  };
+  QWidget* lamp = window.WidgetOf("shpResult");
+  QWidget* graph = window.WidgetOf("picGraph");
+  EXPECT_EQ(hover(lamp, {2, 2}), "Stopped");
+  EXPECT_EQ(hover(graph, {graph->width() - 3, 5}), "") << "no second drawn yet";
+
+  qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"))->click();
+  EXPECT_EQ(hover(lamp, {2, 2}), form.PingResultTip());
+  EXPECT_EQ(lamp->accessibleDescription().toStdString(),
+            AccessibleDescriptionOf(form, form.shpResult));
+  form.tmrBandwidth_Timer();
+  form.tmrBandwidth_Timer();
+  const std::string tip = hover(graph, {graph->width() - 3, 5});
+  EXPECT_EQ(tip, form.GraphTipAt(graph->width() - 3 - 2));
+  EXPECT_NE(tip.find("Downstream: "), std::string::npos) << tip;
+  qobject_cast<QPushButton*>(window.WidgetOf("cmdToggle"))->click();
+  QToolTip::hideText();
+  window.Shutdown(false);
 }
 
 }  // namespace

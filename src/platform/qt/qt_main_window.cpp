@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QFrame>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -291,6 +293,9 @@ void MainWindow::BuildControls() {
   // are not painted again with it every second. (Label6 stays over the edge
   // of the fix-path box it overlaps, which keeps its caption whole.)
   if (QWidget* graph = WidgetOf("picGraph")) graph->raise();
+  // Their tips change with every second, so each is made when it is asked for.
+  for (const char* tipped : {"shpResult", "picGraph"})
+    if (QWidget* widget = WidgetOf(tipped)) widget->installEventFilter(this);
   // Qt leaves disabled widgets out of a new tab order, so order them before
   // the model's initial state (a disabled "Run Fix") reaches them.
   QWidget* previous = nullptr;
@@ -328,6 +333,22 @@ void MainWindow::Bind(Control& control) {
   control.SetObserver(mirror);
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QWidget::eventFilter(watched, event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  auto* widget = static_cast<QWidget*>(watched);
+  const std::string tip = widget == WidgetOf("shpResult")
+                              ? form_->PingResultTip()
+                              : form_->GraphTipAt(help->pos().x() - GraphView::kBorder);
+  if (tip.empty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), QString::fromStdString(tip), widget);
+  }
+  return true;
+}
+
 void MainWindow::Describe(const Control& control, QWidget* widget) {
   widget->setAccessibleName(QString::fromStdString(AccessibleNameOf(*form_, control)));
   widget->setAccessibleDescription(
@@ -341,7 +362,10 @@ QWidget* MainWindow::Build(Control& control) {
     case ControlKind::kCommandButton: {
       auto* b = new CommandButton(caption, this);
       Form1::Handler handler = f.EventHandlerOf(control);
-      connect(b, &QPushButton::clicked, this, [&f, handler] { (f.*handler)(); });
+      connect(b, &QPushButton::clicked, this, [this, &f, handler] {
+        (f.*handler)();
+        Describe(f.shpResult, WidgetOf("shpResult"));  // Start and Stop change it
+      });
       return b;
     }
     case ControlKind::kTextBox: {
@@ -405,6 +429,10 @@ QWidget* MainWindow::Build(Control& control) {
       timer->setInterval(static_cast<Timer&>(control).Interval());
       Form1::Handler handler = f.EventHandlerOf(control);
       connect(timer, &QTimer::timeout, this, [&f, handler] { (f.*handler)(); });
+      // The lamp's description tells the figures of the latest ping.
+      if (&control == &f.tmrPing)
+        connect(timer, &QTimer::timeout, this,
+                [this, &f] { Describe(f.shpResult, WidgetOf("shpResult")); });
       timers_.insert(control.Name(), timer);
       return nullptr;
     }

@@ -67,6 +67,8 @@ class MainWindow : public QWidget, public Toolkit {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The result lamp's and the graph's tips, made when they are asked for.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
