@@ -535,5 +535,51 @@ TEST_F(FaceTest, LabelColoursComeFromTheModelAndTheSystemScheme) {
   EXPECT_EQ(textColourOf(Hwnd(f.Label1)), ::GetSysColor(COLOR_WINDOWTEXT));
 }
 
+
+// ---- Tips -------------------------------------------------------------------
+
+BOOL CALLBACK FindTips(HWND hwnd, LPARAM found) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(hwnd, name, 64);
+  if (std::wstring(name) == TOOLTIPS_CLASSW) *reinterpret_cast<HWND*>(found) = hwnd;
+  return TRUE;
+}
+
+TEST_F(FaceTest, TheLampAndTheGraphTellTheirTipsWhenTheyShow) {
+  HWND tips = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), &FindTips, reinterpret_cast<LPARAM>(&tips));
+  ASSERT_NE(tips, nullptr);
+  HWND graph = Hwnd(Form().picGraph);
+  auto tipOf = [&](UINT_PTR id) {
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = window_->Handle();
+    tool.uId = id;
+    tool.lpszText = text;
+    ::SendMessageW(tips, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    return Utf8FromWide(text);
+  };
+  auto withCrLf = [](std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+      text.insert(at, "\r");
+    return text;
+  };
+  EXPECT_EQ(tipOf(1), withCrLf(Form().PingResultTip()));
+  Form().tmrBandwidth_Timer();
+  Form().tmrBandwidth_Timer();
+  RECT area{};
+  ::GetClientRect(graph, &area);
+  POINT at{area.right - 2, area.bottom / 2};
+  ::ClientToScreen(graph, &at);
+  ::SetCursorPos(at.x, at.y);
+  POINT now{};
+  ::GetCursorPos(&now);
+  ::ScreenToClient(graph, &now);
+  const std::string expected = Form().GraphTipAt(now.x);
+  EXPECT_NE(expected.find("Downstream: "), std::string::npos) << "at x " << now.x;
+  EXPECT_EQ(tipOf(reinterpret_cast<UINT_PTR>(graph)), withCrLf(expected));
+}
+
 }  // namespace
 }  // namespace quorrel::win32

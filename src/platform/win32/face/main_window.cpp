@@ -136,6 +136,7 @@ bool MainWindow::Create(int showCommand) {
   BuildControls();
   BuildMenu();
   BindWindow();
+  BuildTips();
   // The image is made once, at the area's first size: the graph's x step is
   // fixed at load, so a later DPI change stretches the image instead.
   RECT graph{};
@@ -520,8 +521,77 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
+  PlaceTips();
   binder_->RefitCaptions();
   ApplyIcons();
+}
+
+// ---- Tips ------------------------------------------------------------------
+
+namespace {
+
+// The lamp is painted by the window itself, so its tool is a rectangle of the
+// window's; the graph is a window of its own.
+constexpr UINT_PTR kLampTipId = 1;
+constexpr int kTipWidthAt96Dpi = 320;
+
+}  // namespace
+
+void MainWindow::BuildTips() {
+  tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_, nullptr);
+  if (tips_ == nullptr) return;
+  TTTOOLINFOW lamp{};
+  lamp.cbSize = sizeof lamp;
+  lamp.uFlags = TTF_SUBCLASS;
+  lamp.hwnd = hwnd_;
+  lamp.uId = kLampTipId;
+  lamp.rect = PixelRect(form_->shpResult.Layout().rect);
+  lamp.lpszText = LPSTR_TEXTCALLBACKW;
+  ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&lamp));
+  TTTOOLINFOW graph{};
+  graph.cbSize = sizeof graph;
+  graph.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
+  graph.hwnd = hwnd_;
+  graph.uId = reinterpret_cast<UINT_PTR>(graphView_.Handle());
+  graph.lpszText = LPSTR_TEXTCALLBACKW;
+  ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&graph));
+  PlaceTips();
+}
+
+void MainWindow::PlaceTips() {
+  if (tips_ == nullptr) return;
+  // A width makes the tooltip break its text at the line ends.
+  ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, ::MulDiv(kTipWidthAt96Dpi, dpi_, kBaseDpi));
+  TTTOOLINFOW lamp{};
+  lamp.cbSize = sizeof lamp;
+  lamp.hwnd = hwnd_;
+  lamp.uId = kLampTipId;
+  lamp.rect = PixelRect(form_->shpResult.Layout().rect);
+  ::SendMessageW(tips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&lamp));
+}
+
+LRESULT MainWindow::OnNotify(const NMHDR& header) {
+  if (header.hwndFrom != tips_ || header.code != TTN_GETDISPINFOW) return 0;
+  auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+  std::string text;
+  if (info.uFlags & TTF_IDISHWND) {
+    POINT at{};
+    ::GetCursorPos(&at);
+    ::ScreenToClient(graphView_.Handle(), &at);
+    text = form_->GraphTipAt(at.x);
+  } else {
+    text = form_->PingResultTip();
+  }
+  // The control breaks lines at CR LF.
+  tipText_.clear();
+  for (wchar_t c : WideFromUtf8(text)) {
+    if (c == L'\n') tipText_ += L'\r';
+    tipText_ += c;
+  }
+  info.lpszText = tipText_.data();
+  return 0;
 }
 
 // ---- Messages --------------------------------------------------------------
@@ -538,6 +608,8 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       OnTimer(wParam);
       return 0;
+    case WM_NOTIFY:
+      return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
     case WM_MOUSEMOVE:
       OnTrayCallback(wParam, lParam);
       return 0;

@@ -76,6 +76,10 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit, private Widge
   void OnActivate(bool active);
   void OnDpiChanged(UINT dpi, const RECT& suggested);
   void OnTaskbarCreated();
+  // The tips of the result lamp and the graph, asked for as they show.
+  LRESULT OnNotify(const NMHDR& header);
+  void BuildTips();
+  void PlaceTips();
   LRESULT OnCtlColorStatic(HDC dc, HWND control, WPARAM wParam, LPARAM lParam);
 
   void BuildControls();
@@ -130,6 +134,8 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit, private Widge
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;
   HWND lastFocus_ = nullptr;
+  HWND tips_ = nullptr;  // owned by the window, which destroys it with itself
+  std::wstring tipText_;  // the text the tooltip control reads after TTN_GETDISPINFO
   bool mirroring_ = false;  // the program is setting a control: its echo is not the user's
   bool ended_ = false;
 };
