@@ -44,6 +44,11 @@ now_ns() { date +%s%N; }
 
 port=9731
 echo "== CPU over $MONITOR_SECONDS s at one ping a second (% of one core), and resident memory"
+# Two monitors: one that only logs, one serving its metrics to a scraper
+# that comes once a second, as Prometheus at a 1 s interval.
+ip netns exec "$NS" "$WATCH" --ip 127.0.0.1 --adapter lo >/dev/null 2>&1 &
+plain_pid=$!
+PIDS+=("$plain_pid")
 ip netns exec "$NS" "$WATCH" --ip 127.0.0.1 --adapter lo --metrics-listen "$port" >/dev/null 2>&1 &
 watch_pid=$!
 PIDS+=("$watch_pid")
@@ -56,33 +61,32 @@ PIDS+=("$fping_wrapper")
 sleep 1
 nload_pid=$(pgrep -P "$script_pid" -x nload || pgrep -P "$(pgrep -P "$script_pid" | head -1)" -x nload)
 fping_pid=$(pgrep -P "$fping_wrapper" -x fping || echo "$fping_wrapper")
-# A scraper once a second, as Prometheus at a 1 s interval.
 ip netns exec "$NS" bash -c "while sleep 1; do curl -s -o /dev/null http://127.0.0.1:$port/metrics; done" &
 PIDS+=($!)
 declare -A n0
-for p in "$watch_pid" "$nload_pid" "$fping_pid"; do n0[$p]=$(cpu_ns "$p"); done
+for p in "$plain_pid" "$watch_pid" "$nload_pid" "$fping_pid"; do n0[$p]=$(cpu_ns "$p"); done
 sleep "$MONITOR_SECONDS"
-line=""
-for entry in "quorrel-watch:$watch_pid" "nload:$nload_pid" "fping:$fping_pid"; do
+for entry in "watch_log_only:$plain_pid" "watch_serving:$watch_pid" "nload:$nload_pid" "fping:$fping_pid"; do
   name=${entry%%:*} p=${entry#*:}
   used=$(( $(cpu_ns "$p") - ${n0[$p]} ))
   pct=$(awk -v n="$used" -v s="$MONITOR_SECONDS" 'BEGIN { printf "%.4f", n / 1e7 / s }')
   rss=$(rss_kib "$p")
-  line+=" $name=${pct}% rss=$((rss))KiB;"
-  eval "pct_${name//-/_}=$pct rss_${name//-/_}=$rss"
+  echo "  $name cpu=${pct}% rss=$(awk -v k="$rss" 'BEGIN { printf "%.2f", k / 1024 }') MiB"
+  eval "pct_$name=$pct"
 done
-echo " $line"
-echo "  ratios: cpu quorrel-watch/fping=$(div "$pct_quorrel_watch" "$pct_fping") (goal <= 1.5)" \
-  "quorrel-watch/nload=$(div "$pct_quorrel_watch" "$pct_nload") (goal < 1);" \
-  "rss quorrel-watch=$(awk -v k="$rss_quorrel_watch" 'BEGIN { printf "%.2f", k / 1024 }') MiB (goal <= 5 MiB)" \
-  "nload=$(awk -v k="$rss_nload" 'BEGIN { printf "%.2f", k / 1024 }') MiB"
+for name in watch_log_only watch_serving; do
+  eval "pct=\$pct_$name"
+  echo "  $name: cpu/fping=$(div "$pct" "$pct_fping") (goal <= 1.5) cpu/nload=$(div "$pct" "$pct_nload") (goal < 1)"
+done
+kill -TERM "$plain_pid" 2>/dev/null || true
 kill -TERM "$script_pid" "$fping_wrapper" "$nload_pid" "$fping_pid" 2>/dev/null || true
 
 echo "== a scrape at 50 a second, $SCRAPES scrapes (ms, curl time_total, a new connection each)"
 scrape_times() {  # scrape_times PATH: one time_total per line, in ms
   local urls=()
-  for ((i = 0; i < SCRAPES; i++)); do urls+=("http://127.0.0.1:$port$1"); done
-  in_ns curl -s -o /dev/null --rate 50/s -H 'Connection: close' -w '%{time_total}\n' "${urls[@]}" |
+  # -o goes with each URL: curl writes the bodies of the others to stdout.
+  for ((i = 0; i < SCRAPES; i++)); do urls+=(-o /dev/null "http://127.0.0.1:$port$1"); done
+  in_ns curl -s --rate 50/s -H 'Connection: close' -w '%{time_total}\n' "${urls[@]}" |
     awk '{ printf "%.3f\n", $1 * 1000 }'
 }
 metrics=$(scrape_times /metrics)

@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
 
   Monitor monitor(options, adapterIndex, adapterName, WriteLine);
   auto publish = [&]() -> std::string {
+    if (!server && options.metricsFile.empty()) return {};
     const WatchMetrics& metrics = monitor.Metrics();
     std::string text = metrics.Render(ExpositionFormat::kText004);
     std::string error;

@@ -117,7 +117,9 @@ void Monitor::Tick() {
       form.cmdRunFix_Click();
     }
   }
-  if (adapterIndex_ != 0) {
+  // The 64-bit counters are for the metrics alone.
+  const bool metricsWanted = options_.metricsListen || !options_.metricsFile.empty();
+  if (adapterIndex_ != 0 && metricsWanted) {
     if (auto counters = route_.Counters(adapterIndex_))
       metrics_.SetTraffic(counters->rxBytes, counters->txBytes);
   }
