@@ -37,7 +37,9 @@ if(NOT TARGET quorrel)
   # A build without the program (its face not there yet) has nothing to install.
 elseif(WIN32)
   install(TARGETS quorrel RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  # Plain text with CR LF, not the Markdown README: older Notepads show LF
+  # files as one line, and the Linux build steps are no use to the unzipper.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(QUORREL_WINDOWS_ARCH win64)
