@@ -6,10 +6,11 @@
 SHELL := /bin/bash
 .DEFAULT_GOAL := run
 
-# What the Linux program needs to be built and to run: the tool chain, Qt 6,
-# the fonts its fixed layout is measured in, and the ping program it falls
-# back on where no ICMP socket is allowed.
-RUN_PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev \
+# What the Linux program needs to be built and to run: the tool chain, Qt 6
+# with its Wayland plugin (a session without X has no other way to show the
+# window), the fonts its fixed layout is measured in, and the ping program it
+# falls back on where no ICMP socket is allowed.
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libgl-dev qt6-wayland \
   fonts-liberation2 iputils-ping
 
 # Everything else the tests, benchmarks and packages need.

@@ -66,9 +66,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUORREL_HOMEPAGE}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # Not libraries, so dpkg-shlibdeps cannot see them: the fonts the fixed
-  # layout is measured in, and the ping program used where no ICMP socket is
-  # allowed.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, iputils-ping")
+  # layout is measured in, the ping program used where no ICMP socket is
+  # allowed, and Qt's Wayland plugin, without which a session with no X
+  # server cannot show the window.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, iputils-ping, qt6-wayland")
 endif()
 
 # quorrel-watch, the monitor without a window, goes into a package of its
