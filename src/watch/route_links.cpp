@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/netlink_request.h"
+
 namespace quorrel::watch {
 namespace {
 
@@ -80,24 +82,7 @@ bool RouteSocket::Open() {
 
 template <typename Parse>
 NetlinkStatus RouteSocket::Dump(std::span<const std::byte> request, Parse&& parse) {
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  ssize_t sent;
-  do {
-    sent = ::sendto(fd_.Get(), request.data(), request.size(), 0,
-                    reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-  } while (sent < 0 && errno == EINTR);
-  if (sent != static_cast<ssize_t>(request.size())) return NetlinkStatus::kFailed;
-  for (;;) {
-    ssize_t received;
-    do {
-      received = ::recv(fd_.Get(), receive_.data(), receive_.size(), 0);
-    } while (received < 0 && errno == EINTR);
-    if (received <= 0) return NetlinkStatus::kFailed;
-    const NetlinkStatus status =
-        parse(std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)));
-    if (status != NetlinkStatus::kMore) return status;
-  }
+  return posix::NetlinkRequest(fd_.Get(), receive_, request, parse);
 }
 
 std::optional<int> RouteSocket::DefaultRouteLink() {

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
+#include "platform/posix/netlink_request.h"
 
 namespace quorrel::posix {
 namespace {
@@ -29,24 +30,6 @@ constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 constexpr std::size_t kReceiveSize = 64 * 1024;  // above the kernel's 32 KiB dump chunks
 constexpr int kDumpAttempts = 3;
 constexpr unsigned long kSiocgiwname = 0x8B01;  // wireless extensions: "what protocol?"
-
-// Receives one datagram without waiting (or with, for a dump); the size, or
-// -1 with errno. A datagram cut by the buffer reads as EMSGSIZE.
-ssize_t ReceiveDatagram(int fd, std::vector<std::byte>& buffer, int flags) {
-  for (;;) {
-    iovec iov{buffer.data(), buffer.size()};
-    msghdr message{};
-    message.msg_iov = &iov;
-    message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(fd, &message, flags);
-    if (received < 0 && errno == EINTR) continue;
-    if (received >= 0 && (message.msg_flags & MSG_TRUNC)) {
-      errno = EMSGSIZE;
-      return -1;
-    }
-    return received;
-  }
-}
 
 }  // namespace
 
@@ -87,21 +70,7 @@ void NetlinkIfTable::EndReadBatch() {
 
 template <typename OnDatagram>
 NetlinkStatus NetlinkIfTable::Request(std::span<const std::byte> request, OnDatagram&& onDatagram) {
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  ssize_t sent;
-  do {
-    sent = ::sendto(dump_.Get(), request.data(), request.size(), 0,
-                    reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-  } while (sent < 0 && errno == EINTR);
-  if (sent != static_cast<ssize_t>(request.size())) return NetlinkStatus::kFailed;
-  for (;;) {
-    const ssize_t received = ReceiveDatagram(dump_.Get(), receive_, 0);
-    if (received <= 0) return NetlinkStatus::kFailed;
-    const NetlinkStatus status =
-        onDatagram(std::span<const std::byte>(receive_.data(), static_cast<std::size_t>(received)));
-    if (status != NetlinkStatus::kMore) return status;
-  }
+  return NetlinkRequest(dump_.Get(), receive_, request, onDatagram);
 }
 
 bool NetlinkIfTable::ReadNotifications() {
