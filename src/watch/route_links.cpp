@@ -115,15 +115,7 @@ std::optional<int> RouteSocket::DefaultRouteLink() {
 
 std::optional<posix::LinkCounters> RouteSocket::Counters(int linkIndex) {
   if (!Open()) return std::nullopt;
-  struct {
-    nlmsghdr header;
-    if_stats_msg stats;
-  } request{};
-  request.header.nlmsg_len = sizeof request;
-  request.header.nlmsg_type = RTM_GETSTATS;
-  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.stats.family = AF_UNSPEC;
-  request.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  posix::StatsRequest request = posix::StatsDumpRequest();
   request.header.nlmsg_seq = ++sequence_;
   counters_.clear();
   const NetlinkStatus status =

@@ -194,15 +194,7 @@ bool NetlinkIfTable::TakeSnapshot() {
   ReadNotifications();
   if (overrun_ && !DumpLinks()) return false;
 
-  struct {
-    nlmsghdr header;
-    if_stats_msg stats;
-  } request{};
-  request.header.nlmsg_len = sizeof request;
-  request.header.nlmsg_type = RTM_GETSTATS;
-  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.stats.family = AF_UNSPEC;
-  request.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  StatsRequest request = StatsDumpRequest();
   NetlinkStatus status = NetlinkStatus::kInterrupted;
   for (int attempt = 0; attempt < kDumpAttempts && status == NetlinkStatus::kInterrupted;
        ++attempt) {

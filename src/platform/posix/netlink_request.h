@@ -1,7 +1,9 @@
 #pragma once
 // One netlink request and its answer, datagram by datagram: what every dump
 // of the routing socket (links, their counters, routes) has in common.
+#include <linux/if_link.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -53,6 +55,22 @@ NetlinkStatus NetlinkRequest(int fd, std::vector<std::byte>& buffer,
         onDatagram(std::span<const std::byte>(buffer.data(), static_cast<std::size_t>(received)));
     if (status != NetlinkStatus::kMore) return status;
   }
+}
+
+// The dump of every link's 64-bit counters (RTM_GETSTATS); the caller sets
+// the sequence number.
+struct StatsRequest {
+  nlmsghdr header;
+  if_stats_msg stats;
+};
+inline StatsRequest StatsDumpRequest() {
+  StatsRequest request{};
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = RTM_GETSTATS;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  request.stats.family = AF_UNSPEC;
+  request.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  return request;
 }
 
 }  // namespace quorrel::posix
