@@ -31,6 +31,17 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// std::to_wstring goes through the C library's wide printf, which brings its
+// whole float formatting into the program; these names need digits only.
+std::wstring Digits(unsigned long long value) {
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
 bool IsSharingConflict(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -118,9 +129,9 @@ bool Win32FileSystem::IsFolderWritable(const std::string& folder) {
   // question truthfully: can a file be made here? The probe vanishes with its
   // handle, even if the program dies in between.
   std::wstring base = WithSeparator(WideFromUtf8(folder)) + L".quorrel-write-test-" +
-                      std::to_wstring(GetCurrentProcessId()) + L"-";
+                      Digits(GetCurrentProcessId()) + L"-";
   for (int attempt = 0; attempt < 4; ++attempt) {
-    std::wstring probe = base + std::to_wstring(attempt);
+    std::wstring probe = base + Digits(attempt);
     OwnedHandle file = Own(CreateFileW(
         probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -208,8 +219,8 @@ FileReplacement Win32FileSystem::BeginReplace(const std::string& path, const std
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring copy = folder + L"." + name + L"." +
-                              std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(counter++) + L".tmp";
+                              Digits(GetCurrentProcessId()) + L"-" +
+                              Digits(counter++) + L".tmp";
     // The identity is taken before the copy, so a replacement in between is seen.
     const std::string original = exists ? Identity(wide) : std::string();
     if (exists && original.empty()) return {};
