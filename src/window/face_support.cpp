@@ -1,6 +1,7 @@
 #include "window/face_support.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/text.h"
 
@@ -76,6 +77,48 @@ Colour ResolveColour(Colour c, Colour (*systemColour)(int index)) {
   if ((c & kSystemColourFlag) == 0) return c;
   if (systemColour == nullptr) return 0;  // black, the usual window text
   return systemColour(static_cast<int>(c & ~kSystemColourFlag));
+}
+
+double RelativeLuminance(Colour c) {
+  auto linear = [](Colour channel) {
+    const double v = static_cast<double>(channel & 0xFF) / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(c) + 0.7152 * linear(c >> 8) + 0.0722 * linear(c >> 16);
+}
+
+double ContrastRatio(Colour a, Colour b) {
+  const double la = RelativeLuminance(a);
+  const double lb = RelativeLuminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+Colour TonedForContrast(Colour fg, Colour bg, double minRatio) {
+  fg &= 0x00FFFFFF;
+  bg &= 0x00FFFFFF;
+  if (ContrastRatio(fg, bg) >= minRatio) return fg;
+  // Mixing with white or black keeps each channel's share of the colour's
+  // spread, so the hue stays; the side with the more room for contrast wins.
+  const Colour towards = ContrastRatio(0x00FFFFFF, bg) >= ContrastRatio(0, bg) ? 0x00FFFFFF : 0;
+  auto mixed = [&](int step) {  // step / 256 of the way to `towards`
+    Colour out = 0;
+    for (int shift : {0, 8, 16}) {
+      const int from = static_cast<int>((fg >> shift) & 0xFF);
+      const int to = static_cast<int>((towards >> shift) & 0xFF);
+      out |= static_cast<Colour>(from + ((to - from) * step + (to > from ? 255 : 0)) / 256)
+             << shift;
+    }
+    return out;
+  };
+  // The contrast grows with every step, so the least step that suffices is
+  // found by halving.
+  int low = 0;
+  int high = 256;
+  while (high - low > 1) {
+    const int step = (low + high) / 2;
+    (ContrastRatio(mixed(step), bg) >= minRatio ? high : low) = step;
+  }
+  return mixed(high);
 }
 
 std::string ColourWord(Colour c) {
@@ -247,6 +290,8 @@ void Binder::MirrorText(Control& c) {
     case ControlKind::kCheckBox:
     case ControlKind::kCommandButton:
       calls_.SetCaption(static_cast<CaptionControl&>(c), static_cast<CaptionControl&>(c).Caption());
+      // The name is the caption: "&Stop" must not be announced as "Start".
+      calls_.Redescribe(c);
       // "&Stop" may need another size than "&Start"; the rate captions were
       // fitted for any rate, so their font does not jump about.
       if (!IsRateCaption(form_, c) ||

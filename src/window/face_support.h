@@ -44,6 +44,22 @@ bool IsReadOnlyLog(const Form1& form, const Control& control);
 inline constexpr Colour kSystemColourFlag = 0x80000000;
 Colour ResolveColour(Colour c, Colour (*systemColour)(int index));
 
+// WCAG's relative luminance of a plain colour (0x00BBGGRR), 0 for black to
+// 1 for white, and the contrast ratio of two, from 1:1 to 21:1.
+double RelativeLuminance(Colour c);
+double ContrastRatio(Colour a, Colour b);
+
+// The least contrast a fixed colour needs against the background it stands
+// on: text, and lines or filled shapes whose colour carries meaning.
+inline constexpr double kTextContrast = 4.5;
+inline constexpr double kLineContrast = 3.0;
+
+// `fg` where it stands out from `bg` by `minRatio`; otherwise the nearest tone
+// of its hue that does, mixed towards white on a dark background and towards
+// black on a light one (as far as pure white or black when nothing nearer
+// will do). Both are plain colours; the result is one too.
+Colour TonedForContrast(Colour fg, Colour bg, double minRatio);
+
 // The word for a lamp or series colour ("red", "green", "blue", "yellow",
 // "grey"); other colours as "#RRGGBB".
 std::string ColourWord(Colour c);

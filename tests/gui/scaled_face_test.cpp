@@ -16,12 +16,15 @@
 #include <QStyleOptionButton>
 #include <cmath>
 
+#include "platform/qt/colour.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace quorrel::qt {
 namespace {
 
 qreal ScreenRatio() { return QGuiApplication::primaryScreen()->devicePixelRatio(); }
+// The graph area's background: the window's own.
+QRgb Paper() { return QGuiApplication::palette().color(QPalette::Window).rgb(); }
 
 TEST(ScaledFaceTest, GraphImageHasTheScreensPixelRatioAndLogicalGeometry) {
   LinuxServices services;
@@ -77,7 +80,7 @@ TEST(ScaledFaceTest, AnotherScreenRatioKeepsThePicture) {
   EXPECT_EQ(canvas.Image().size(), QSize(100, 40));
   EXPECT_EQ(canvas.Width(), 50);
   EXPECT_EQ(canvas.Image().pixel(30, 20), qRgb(0, 0, 255)) << "the square, now in device pixels";
-  EXPECT_EQ(canvas.Image().pixel(80, 20), qRgb(255, 255, 255));
+  EXPECT_EQ(canvas.Image().pixel(80, 20), Paper());
 }
 
 TEST(ScaledFaceTest, APictureTakenInTheMiddleOfADrawingKeepsWhatItShowed) {
@@ -105,7 +108,7 @@ TEST(ScaledFaceTest, APictureTakenInTheMiddleOfADrawingKeepsWhatItShowed) {
   auto inked = [&](const QImage& image, int left, int right) {
     for (int y = 0; y < static_cast<int>(12 * ratio); ++y)
       for (int x = static_cast<int>(left * ratio); x < static_cast<int>(right * ratio); ++x)
-        if (image.pixel(x, y) != qRgb(255, 255, 255)) return true;
+        if (image.pixel(x, y) != Paper()) return true;
     return false;
   };
   EXPECT_TRUE(inked(now, 0, 10));
@@ -113,7 +116,7 @@ TEST(ScaledFaceTest, APictureTakenInTheMiddleOfADrawingKeepsWhatItShowed) {
   EXPECT_FALSE(inked(taken, 60, 70));
   const QPoint middle(static_cast<int>(35 * ratio), static_cast<int>(10 * ratio));
   EXPECT_EQ(now.pixel(middle), qRgb(255, 0, 0));
-  EXPECT_EQ(taken.pixel(middle), qRgb(255, 255, 255));
+  EXPECT_EQ(taken.pixel(middle), Paper());
   EXPECT_EQ(now.pixel(static_cast<int>(20 * ratio), static_cast<int>(18 * ratio)), qRgb(255, 0, 0));
 }
 
@@ -138,7 +141,7 @@ TEST(ScaledFaceTest, TextLooksAsThePainterDrawsIt) {
 
   QImage drawn(canvas.Image().size(), QImage::Format_RGB32);
   drawn.setDevicePixelRatio(ratio);
-  drawn.fill(Qt::white);
+  drawn.fill(Paper());
   QPainter painter(&drawn);
   QFont font("DejaVu Sans");  // the graph's font
   font.setPixelSize(11);
@@ -149,7 +152,8 @@ TEST(ScaledFaceTest, TextLooksAsThePainterDrawsIt) {
       painter.setPen(QPen(Qt::black, 1 / ratio * std::max<qreal>(1, std::round(ratio))));
       painter.drawLine(QLineF(0, 8, 79, 8));
     }
-    painter.setPen(QColor(255, 0, 0));
+    // Red text is toned for the contrast text needs on this background.
+    painter.setPen(ToQColorOn(0x000000FF, QColor(Paper()), kTextContrast));
     painter.drawStaticText(2, 2, QStaticText("DS 12"));
     painter.setPen(QColor(0, 0, 255));
     painter.drawStaticText(-6, 14, QStaticText("US"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <random>
 #include <set>
@@ -107,6 +108,40 @@ TEST(ResolveColour, SystemReferencesGoThroughTheFaceAndPlainColoursPass) {
   EXPECT_EQ(ColourWord(kYellow), "yellow");
   EXPECT_EQ(ColourWord(kSilver), "grey");
   EXPECT_EQ(ColourWord(0x00336699), "#996633");  // 0x00BBGGRR read as #RRGGBB
+}
+
+TEST(TonedForContrast, MeetsTheRatioOnEitherSideAndKeepsTheHue) {
+  // WCAG's own figures: black on white is 21:1, a colour against itself 1:1.
+  EXPECT_NEAR(ContrastRatio(0x000000, 0xFFFFFF), 21.0, 1e-9);
+  EXPECT_NEAR(ContrastRatio(0x777777, 0x777777), 1.0, 1e-9);
+  EXPECT_NEAR(ContrastRatio(kRed, 0xFFFFFF), 3.998, 1e-3);
+  // Blue on white is legible already and stays as it is.
+  EXPECT_EQ(TonedForContrast(kBlue, 0xFFFFFF, kTextContrast), kBlue);
+  auto hue = [](Colour c) {
+    const int r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
+    const int hi = std::max({r, g, b}), lo = std::min({r, g, b});
+    if (hi == lo) return -1.0;
+    double h = hi == r   ? (g - b) / double(hi - lo)
+               : hi == g ? 2 + (b - r) / double(hi - lo)
+                         : 4 + (r - g) / double(hi - lo);
+    return std::fmod(h * 60 + 360, 360);
+  };
+  const Colour backgrounds[] = {0xFFFFFF, 0xEFEFEF, 0x2D2D2D, 0x000000, 0x353535};
+  for (Colour bg : backgrounds)
+    for (Colour fg : {kRed, kBlue, kGreen, kYellow, Colour{0x0080FF}})
+      for (double ratio : {kLineContrast, kTextContrast}) {
+        const Colour toned = TonedForContrast(fg, bg, ratio);
+        EXPECT_GE(ContrastRatio(toned, bg), ratio) << std::hex << fg << " on " << bg;
+        EXPECT_NEAR(hue(toned), hue(fg), 2.0) << std::hex << fg << " on " << bg;
+        // Lighter on a dark background, darker on a light one.
+        if (toned != fg) {
+          EXPECT_EQ(RelativeLuminance(toned) > RelativeLuminance(fg), RelativeLuminance(bg) < 0.18)
+              << std::hex << fg << " on " << bg;
+        }
+      }
+  // The least change that suffices: one step less falls short.
+  const Colour red = TonedForContrast(kRed, 0xFFFFFF, kTextContrast);
+  EXPECT_LT(ContrastRatio(red + 2, 0xFFFFFF), kTextContrast);
 }
 
 TEST_F(FormTest, AccessibleNamesComeFromTheLabelsAndTheLampsSpeakTheirState) {

@@ -8,6 +8,8 @@
 namespace quorrel::qt {
 namespace {
 
+Colour FromQColor(const QColor& c);
+
 // The Windows system colour indexes the program names, in the palette's words.
 Colour PaletteColour(int index) {
   QPalette::ColorRole role;
@@ -28,12 +30,20 @@ Colour PaletteColour(int index) {
       role = QPalette::WindowText;
       break;
   }
-  const QColor c = QGuiApplication::palette().color(role);
+  return FromQColor(QGuiApplication::palette().color(role));
+}
+
+Colour FromQColor(const QColor& c) {
   return static_cast<Colour>(c.red()) | static_cast<Colour>(c.green()) << 8 |
          static_cast<Colour>(c.blue()) << 16;
 }
 
 }  // namespace
+
+QColor ToQColorOn(Colour colour, const QColor& background, double minRatio) {
+  if ((colour & kSystemColourFlag) != 0) return ToQColor(colour);
+  return ToQColor(TonedForContrast(colour, FromQColor(background), minRatio));
+}
 
 QColor ToQColor(Colour colour) {
   const Colour c = ResolveColour(colour, &PaletteColour);

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QPolygon>
 #include <QtMath>
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/qt/colour.h"
+#include "window/face_support.h"
 
 namespace quorrel::qt {
 namespace {
@@ -16,9 +18,6 @@ namespace {
 constexpr GdiObject kStockBlackPen = 1;
 constexpr GdiObject kStockWhiteBrush = 2;
 constexpr GdiObject kFirstObject = 16;
-// The graph area's colours: the system's window background and window text.
-constexpr Colour kSysWindow = 0x80000005;
-constexpr Colour kSysWindowText = 0x80000008;
 
 // The fixed font of the graph area.
 constexpr char kFontFamily[] = "DejaVu Sans";
@@ -47,6 +46,14 @@ QPolygon ToPolygon(const Point* points, int count) {
   return polygon;
 }
 
+// The graph area stands on the window's own pair of colours, as the labels
+// do; without an application object there is no palette: black on white, as
+// on Windows.
+QColor Background() {
+  return QGuiApplication::instance() ? QGuiApplication::palette().color(QPalette::Window)
+                                     : QColor(Qt::white);
+}
+
 QImage DeviceImage(int width, int height, qreal ratio) {
   QImage image(qCeil(width * ratio), qCeil(height * ratio), QImage::Format_RGB32);
   image.setDevicePixelRatio(ratio);
@@ -63,7 +70,8 @@ ImageCanvas::ImageCanvas(int width, int height, qreal devicePixelRatio)
       selectedPen_(kStockBlackPen),
       selectedBrush_(kStockWhiteBrush),
       foreColour_(Qt::black) {
-  if (QGuiApplication::instance()) foreColour_ = ToQColor(kSysWindowText);
+  if (QGuiApplication::instance())
+    foreColour_ = QGuiApplication::palette().color(QPalette::WindowText);
   objects_[kStockBlackPen] = {true, true, Qt::SolidLine, 0, QColor(Qt::black)};
   objects_[kStockWhiteBrush] = {false, true, Qt::SolidLine, 0, QColor(Qt::white)};
   Clear();
@@ -101,17 +109,16 @@ QPainter& ImageCanvas::Painter() {
   return *painter_;
 }
 
-void ImageCanvas::Clear() {
-  // Without an application object there is no palette: white, as on Windows.
-  image_.fill(QGuiApplication::instance() ? ToQColor(kSysWindow) : QColor(Qt::white));
-}
+void ImageCanvas::Clear() { image_.fill(Background()); }
 
 void ImageCanvas::Refresh() {
   painter_.reset();
   if (refresh_) refresh_();
 }
 
-void ImageCanvas::SetForeColour(Colour colour) { foreColour_ = ToQColor(colour); }
+void ImageCanvas::SetForeColour(Colour colour) {
+  foreColour_ = ToQColorOn(colour, Background(), kTextContrast);
+}
 
 const QFontMetrics& ImageCanvas::Metrics() {
   if (!metrics_) {
@@ -147,13 +154,15 @@ int ImageCanvas::TextHeight(const std::string&) {
 
 GdiObject ImageCanvas::CreatePen(int style, int width, Colour colour) {
   const GdiObject handle = nextObject_++;
-  objects_[handle] = {true, false, PenStyle(style), width < 0 ? 0 : width, ToQColor(colour)};
+  objects_[handle] = {true, false, PenStyle(style), width < 0 ? 0 : width,
+                      ToQColorOn(colour, Background(), kLineContrast)};
   return handle;
 }
 
 GdiObject ImageCanvas::CreateSolidBrush(Colour colour) {
   const GdiObject handle = nextObject_++;
-  objects_[handle] = {false, false, Qt::SolidLine, 0, ToQColor(colour)};
+  objects_[handle] = {false, false, Qt::SolidLine, 0,
+                      ToQColorOn(colour, Background(), kLineContrast)};
   return handle;
 }
 

@@ -2,6 +2,8 @@
 
 #include <qdrawutil.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -86,7 +88,7 @@ class GraphView : public QWidget {
       const QSize drawn = image.deviceIndependentSize().toSize();
       // Only a view larger than its drawing has room left to fill.
       const QBrush* fill = drawn.width() < inside.width() || drawn.height() < inside.height()
-                               ? &palette().brush(QPalette::Base)
+                               ? &palette().brush(QPalette::Window)
                                : nullptr;
       qDrawWinPanel(&p, rect(), palette(), true, fill);
     }
@@ -247,6 +249,35 @@ class CommandButton : public QPushButton {
   }
 };
 
+// A lamp: a coloured box whose colour is the state it indicates.
+class Lamp : public QFrame {
+ public:
+  explicit Lamp(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Box);
+    setAutoFillBackground(true);
+  }
+};
+
+// A plain top-level QWidget is announced as a filler; this one is the
+// program's window (named by its title, as Qt names windows).
+class WindowAccessible : public QAccessibleWidget {
+ public:
+  explicit WindowAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Window) {}
+};
+
+// The lamps as indicators, their state in the words of their name and
+// description (a frame alone says nothing).
+class LampAccessible : public QAccessibleWidget {
+ public:
+  explicit LampAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Indicator) {}
+};
+
+QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
+  if (auto* lamp = dynamic_cast<Lamp*>(object)) return new LampAccessible(lamp);
+  if (auto* window = dynamic_cast<MainWindow*>(object)) return new WindowAccessible(window);
+  return nullptr;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
@@ -257,6 +288,10 @@ MainWindow::MainWindow(LinuxServices& s, QWidget* parent)
   form_ =
       std::make_unique<Form1>(Services{*this, s.clock, s.files, s.codePage, s.profile, s.winsock,
                                        s.icmp, s.ifTable, tray_, s.process, canvas_});
+  // Without Q_OBJECT the face's classes go by their Qt bases' names; the
+  // factory picks its own widgets out by type.
+  static const bool factoryInstalled = (QAccessible::installFactory(&AccessibleFor), true);
+  (void)factoryInstalled;
   calls_ = std::make_unique<Calls>(*this);
   binder_ = std::make_unique<Binder>(*form_, *calls_, s.clock.ThousandsSeparator());
   setWindowTitle(QString::fromUtf8(form_->window.Caption().c_str()));
@@ -382,9 +417,6 @@ QWidget* MainWindow::Build(Control& control) {
         edit->setUndoRedoEnabled(false);
         edit->setTabChangesFocus(true);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        QPalette white = edit->palette();
-        white.setColor(QPalette::Base, Qt::white);
-        edit->setPalette(white);
         return edit;
       }
       auto* edit = new QLineEdit(this);
@@ -413,12 +445,8 @@ QWidget* MainWindow::Build(Control& control) {
     }
     case ControlKind::kLabel:
       return new QLabel(caption, this);
-    case ControlKind::kShape: {
-      auto* frame = new QFrame(this);
-      frame->setFrameShape(QFrame::Box);
-      frame->setAutoFillBackground(true);
-      return frame;
-    }
+    case ControlKind::kShape:
+      return new Lamp(this);
     case ControlKind::kPictureBox: {
       auto* view = new GraphView(canvas_, this);
       canvas_.SetRefreshHandler([view] { view->RefreshDrawing(); });
@@ -502,11 +530,18 @@ class MainWindow::Calls final : public WidgetCalls {
     As<QProgressBar>(bar)->setUpdatesEnabled(true);
   }
   void SetBarMax(ProgressBar& bar, int max) override { As<QProgressBar>(bar)->setMaximum(max); }
+  // Both stand on the window's background; a lamp's fill is its state, a
+  // label's colour its text.
   void SetLampColour(Shape& lamp, Colour colour) override {
-    SetPaletteColour(lamp, QPalette::Window, colour);
+    SetPaletteColour(lamp, QPalette::Window,
+                     ToQColorOn(colour, w_.palette().color(QPalette::Window), kLineContrast));
   }
   void SetLabelColour(Label& label, Colour colour) override {
-    SetPaletteColour(label, QPalette::WindowText, colour);
+    // A system colour on a label is the text of the window's own pair.
+    SetPaletteColour(label, QPalette::WindowText,
+                     (colour & kSystemColourFlag) != 0
+                         ? w_.palette().color(QPalette::WindowText)
+                         : ToQColorOn(colour, w_.palette().color(QPalette::Window), kTextContrast));
   }
   void FillList(ComboBox& list) override {
     As<QComboBox>(list)->clear();
@@ -545,9 +580,9 @@ class MainWindow::Calls final : public WidgetCalls {
     font.setPixelSize(size);
     return font;
   }
-  void SetPaletteColour(const Control& c, QPalette::ColorRole role, Colour colour) {
+  void SetPaletteColour(const Control& c, QPalette::ColorRole role, const QColor& colour) {
     QPalette pal = w_.WidgetOf(c.Name())->palette();
-    pal.setColor(role, ToQColor(colour));
+    pal.setColor(role, colour);
     w_.WidgetOf(c.Name())->setPalette(pal);
   }
 

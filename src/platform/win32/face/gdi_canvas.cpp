@@ -18,6 +18,11 @@ COLORREF ToColorRef(Colour colour) {
   return static_cast<COLORREF>(ResolveColour(colour, &SystemColour) & 0x00FFFFFFu);
 }
 
+COLORREF ToColorRefOn(Colour colour, int background, double minRatio) {
+  if ((colour & kSystemColourFlag) != 0) return ToColorRef(colour);
+  return static_cast<COLORREF>(TonedForContrast(colour, SystemColour(background), minRatio));
+}
+
 bool GdiCanvas::Create(int width, int height) {
   fontSelection_.reset();
   bitmapSelection_.reset();
@@ -60,7 +65,7 @@ void GdiCanvas::Refresh() {
 }
 
 void GdiCanvas::SetForeColour(Colour colour) {
-  if (dc_) ::SetTextColor(dc_.get(), ToColorRef(colour));
+  if (dc_) ::SetTextColor(dc_.get(), ToColorRefOn(colour, COLOR_WINDOW, kTextContrast));
 }
 
 SIZE GdiCanvas::TextExtent(const std::string& text) {
@@ -81,11 +86,11 @@ GdiObject GdiCanvas::Keep(HGDIOBJ object) {
 }
 
 GdiObject GdiCanvas::CreatePen(int style, int width, Colour colour) {
-  return Keep(::CreatePen(style, width, ToColorRef(colour)));
+  return Keep(::CreatePen(style, width, ToColorRefOn(colour, COLOR_WINDOW, kLineContrast)));
 }
 
 GdiObject GdiCanvas::CreateSolidBrush(Colour colour) {
-  return Keep(::CreateSolidBrush(ToColorRef(colour)));
+  return Keep(::CreateSolidBrush(ToColorRefOn(colour, COLOR_WINDOW, kLineContrast)));
 }
 
 GdiObject GdiCanvas::SelectObject(GdiObject object) {

@@ -19,6 +19,10 @@ namespace quorrel::win32 {
 // A colour word as GDI takes it; system-colour references (0x800000nn) are
 // looked up in the current scheme.
 COLORREF ToColorRef(Colour colour);
+// A colour the model fixes, toned to stand out by `minRatio` from the system
+// colour `background` (COLOR_WINDOW, COLOR_BTNFACE) as it is now; system
+// colours as ToColorRef.
+COLORREF ToColorRefOn(Colour colour, int background, double minRatio);
 
 class GdiCanvas : public Canvas {
  public:

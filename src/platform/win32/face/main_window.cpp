@@ -699,7 +699,8 @@ void MainWindow::OnPaint() {
   for (const Binding& b : bindings_) {
     if (b.control->Kind() != ControlKind::kShape || !b.control->Visible()) continue;
     const RECT r = PixelRect(b.control->Layout().rect);
-    BrushHandle fill(::CreateSolidBrush(ToColorRef(static_cast<Shape&>(*b.control).FillColour())));
+    BrushHandle fill(::CreateSolidBrush(
+        ToColorRefOn(static_cast<Shape&>(*b.control).FillColour(), COLOR_BTNFACE, kLineContrast)));
     ::FillRect(paint.Dc(), &r, fill.get());
     ::FrameRect(paint.Dc(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
   }
@@ -727,11 +728,15 @@ void MainWindow::OnTaskbarCreated() {
 LRESULT MainWindow::OnCtlColorStatic(HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
   const Binding* b = Find(control);
   if (b != nullptr && IsReadOnlyLog(*form_, *b->control)) {
-    ::SetBkColor(dc, RGB(255, 255, 255));
-    return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+    // A read-only edit is drawn as a static one, on the dialog's face; the
+    // log keeps the edit box's own pair, dark schemes included.
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
   }
   if (b != nullptr && b->control->Kind() == ControlKind::kLabel) {
-    ::SetTextColor(dc, ToColorRef(static_cast<Label&>(*b->control).ForeColour()));
+    ::SetTextColor(
+        dc, ToColorRefOn(static_cast<Label&>(*b->control).ForeColour(), COLOR_BTNFACE, kTextContrast));
     ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
   }
