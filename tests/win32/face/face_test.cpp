@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -529,12 +530,23 @@ TEST_F(FaceTest, LabelColoursComeFromTheModelAndTheSystemScheme) {
     ::ReleaseDC(label, dc);
     return colour;
   };
-  EXPECT_EQ(textColourOf(Hwnd(f.lblDS)), RGB(255, 0, 0));
-  EXPECT_EQ(textColourOf(Hwnd(f.lblUS)), RGB(0, 0, 255));
+  // Red and blue in their own hue, toned where the dialog's face leaves
+  // them less than text's contrast: a light face, then a dark one.
+  const COLORREF lightFace = ::GetSysColor(COLOR_BTNFACE);
+  for (COLORREF faceColour : {lightFace, RGB(0x2D, 0x2D, 0x2D)}) {
+    const int element = COLOR_BTNFACE;
+    ::SetSysColors(1, &element, &faceColour);
+    const COLORREF red = textColourOf(Hwnd(f.lblDS));
+    const COLORREF blue = textColourOf(Hwnd(f.lblUS));
+    EXPECT_GE(ContrastRatio(red, faceColour), kTextContrast) << std::hex << faceColour;
+    EXPECT_GE(ContrastRatio(blue, faceColour), kTextContrast) << std::hex << faceColour;
+    EXPECT_TRUE(GetRValue(red) > GetGValue(red) && GetGValue(red) == GetBValue(red)) << red;
+    EXPECT_TRUE(GetBValue(blue) > GetRValue(blue) && GetRValue(blue) == GetGValue(blue)) << blue;
+  }
+  ::SetSysColors(1, std::array{COLOR_BTNFACE}.data(), &lightFace);
   // The other labels keep the system's window text colour (0x80000008).
   EXPECT_EQ(textColourOf(Hwnd(f.Label1)), ::GetSysColor(COLOR_WINDOWTEXT));
 }
-
 
 // ---- Tips -------------------------------------------------------------------
 
