@@ -335,7 +335,11 @@ TEST_F(SniTrayTest, HostReadsStateRestoresAndUsesTheWholeMenu) {
   // The toggle stops monitoring; its caption follows.
   Click(item, IdOf(menu, "Stop Pings"));
   EXPECT_TRUE(WaitFor([&] { return IdOf(Menu(item), "Start Pings") > 0; }, 5000));
-  EXPECT_EQ(ToolTip(item), "Quorrel - Failed") << "Stop leaves the icon as it was";
+  // The tray is told at once: it no longer speaks of the last result.
+  EXPECT_TRUE(WaitFor([&] { return ToolTip(item) == "Quorrel - OFF"; }, 5000))
+      << ToolTip(item).toStdString();
+  for (const ItemPixmap& p : Icon(item))
+    EXPECT_TRUE(IsStatePicture(p, "grey")) << "stopped shows grey at " << p.width;
 
   // Restore brings the window back and takes the item away.
   Click(item, IdOf(Menu(item), "Restore"));
