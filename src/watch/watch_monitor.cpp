@@ -6,33 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/bytes.h"
 #include "quality/quality_text.h"
 
 namespace quorrel::watch {
-
-std::uint32_t OutcomeIcmp::IcmpSendEcho(IcmpHandle handle, std::uint32_t destination,
-                                        const void* requestData, std::uint16_t requestSize,
-                                        const void* requestOptions, void* reply,
-                                        std::uint32_t replySize, std::uint32_t timeoutMs) {
-  const std::uint32_t replies = inner_.IcmpSendEcho(handle, destination, requestData, requestSize,
-                                                    requestOptions, reply, replySize, timeoutMs);
-  PingOutcome outcome;
-  const auto* record = static_cast<const std::uint8_t*>(reply);
-  outcome.passed = replies != 0 && replySize >= kEchoReplyRecordSize &&
-                   ReadLe32(record + kEchoReplyStatusOffset) == kIpSuccess;
-  if (outcome.passed) {
-    std::uint32_t micros = 0;
-    if (inner_.RoundTripMicros(handle, micros)) {
-      outcome.rttMicros = micros;
-    } else {
-      outcome.rttMicros = ReadLe32(record + kEchoReplyRoundTripOffset) * 1000u;
-      outcome.wholeMillis = true;
-    }
-  }
-  outcome_ = outcome;
-  return replies;
-}
 
 Monitor::Monitor(const WatchOptions& options, int adapterIndex, std::string adapterName,
                  LineSink sink)
@@ -83,33 +59,27 @@ void Monitor::Start() {
     shownLog_ = text;
   });
   form.cmdToggle_Click();
-  quality_.Reset(services_.clock.Now());
   // The first ping goes out with the first tick, not a whole interval later.
   form.tickCount = form.pingInterval;
-  Flush(std::nullopt);
+  Flush(nullptr);
 }
 
 void Monitor::Tick() {
   Form1& form = *form_;
+  const std::int64_t pingsBefore = form.quality.Pings();
   form.tmrBandwidth_Timer();
   form.tmrPing_Timer();
-  std::optional<PingOutcome> outcome;
-  // The tick count starts again from 0 exactly when the tick pinged.
-  if (form.tickCount == 0) {
-    outcome = services_.icmp.TakeOutcome();
-    if (!outcome || form.pingState != 1) outcome = PingOutcome{};  // no echo left the machine
-    PingSample sample;
-    sample.passed = outcome->passed;
-    sample.when = services_.clock.Now();
-    sample.rttMicros = outcome->rttMicros.value_or(0);
-    sample.wholeMillis = outcome->wholeMillis;
-    quality_.Add(sample);
+  // The model's quality figures take every ping the tick makes, with its
+  // round trip; a ping shows as one more of them.
+  const PingSample* ping = nullptr;
+  if (form.quality.Pings() != pingsBefore) {
+    ping = &form.quality.LastPing();
     std::optional<double> seconds;
-    if (outcome->rttMicros) seconds = *outcome->rttMicros / 1e6;
-    metrics_.RecordProbe(outcome->passed, seconds);
-    metrics_.SetOutages(static_cast<std::uint64_t>(quality_.OutageCount()),
-                        static_cast<double>(quality_.OutageSeconds()));
-    if (outcome->passed) {
+    if (ping->passed) seconds = static_cast<double>(ping->rttMicros) / 1e6;
+    metrics_.RecordProbe(ping->passed, seconds);
+    metrics_.SetOutages(static_cast<std::uint64_t>(form.quality.OutageCount()),
+                        static_cast<double>(form.quality.OutageSeconds()));
+    if (ping->passed) {
       failedInARow_ = 0;
       fixStarted_ = false;
     } else if (++failedInARow_ >= options_.fixAfter && options_.fixAfter > 0 && !fixStarted_) {
@@ -123,28 +93,27 @@ void Monitor::Tick() {
     if (auto counters = route_.Counters(adapterIndex_))
       metrics_.SetTraffic(counters->rxBytes, counters->txBytes);
   }
-  Flush(outcome);
+  Flush(ping);
 }
 
 void Monitor::Stop() {
   Form1& form = *form_;
   if (form.tmrPing.Enabled()) form.cmdToggle_Click();
-  quality_.Stop(services_.clock.Now());
-  metrics_.SetOutages(static_cast<std::uint64_t>(quality_.OutageCount()),
-                      static_cast<double>(quality_.OutageSeconds()));
+  metrics_.SetOutages(static_cast<std::uint64_t>(form.quality.OutageCount()),
+                      static_cast<double>(form.quality.OutageSeconds()));
   // Not the window's shutdown: that saves its Settings.ini and log, which
   // are the window program's, not the monitor's.
-  Flush(std::nullopt);
+  Flush(nullptr);
 }
 
-void Monitor::Flush(const std::optional<PingOutcome>& outcome) {
+void Monitor::Flush(const PingSample* ping) {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     std::string line = std::move(lines_[i]);
     // The tick's first line is the ping's result (a changes-only tick that
     // repeats the state adds none at all).
-    if (i == 0 && outcome && outcome->rttMicros)
+    if (i == 0 && ping != nullptr && ping->passed)
       line += " (round trip " +
-              FormatRoundTrip(static_cast<double>(*outcome->rttMicros), outcome->wholeMillis) + ")";
+              FormatRoundTrip(static_cast<double>(ping->rttMicros), ping->wholeMillis) + ")";
     sink_(line);
   }
   lines_.clear();

@@ -26,29 +26,6 @@
 
 namespace quorrel::watch {
 
-// The ICMP service as the model's tick uses it, noting each echo's outcome
-// with its round trip, which the tick's PingHost does not hand back.
-class OutcomeIcmp : public IcmpApi {
- public:
-  explicit OutcomeIcmp(IcmpApi& inner) : inner_(inner) {}
-  IcmpHandle IcmpCreateFile() override { return inner_.IcmpCreateFile(); }
-  std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
-                             std::uint16_t requestSize, const void* requestOptions, void* reply,
-                             std::uint32_t replySize, std::uint32_t timeoutMs) override;
-  bool IcmpCloseHandle(IcmpHandle handle) override { return inner_.IcmpCloseHandle(handle); }
-  bool RoundTripMicros(IcmpHandle handle, std::uint32_t& micros) override {
-    return inner_.RoundTripMicros(handle, micros);
-  }
-  std::string SendBlockedReason() override { return inner_.SendBlockedReason(); }
-
-  // The latest echo's outcome, taken once.
-  std::optional<PingOutcome> TakeOutcome() { return std::exchange(outcome_, std::nullopt); }
-
- private:
-  IcmpApi& inner_;
-  std::optional<PingOutcome> outcome_;
-};
-
 struct WatchServices {
   NullToolkit toolkit;
   posix::LocaleClock clock;
@@ -56,8 +33,7 @@ struct WatchServices {
   posix::Utf8CodePage codePage;
   NullProfile profile;
   posix::PosixWinsock winsock;
-  posix::IcmpService icmpService;
-  OutcomeIcmp icmp{icmpService};
+  posix::IcmpService icmp;
   posix::NetlinkIfTable ifTable;
   NullShell shell;
   posix::ShellProcess process;
@@ -86,7 +62,8 @@ class Monitor {
   const WatchMetrics& Metrics() const { return metrics_; }
 
  private:
-  void Flush(const std::optional<PingOutcome>& outcome);
+  // `ping` is the tick's ping, null when the tick sent none.
+  void Flush(const PingSample* ping);
 
   WatchOptions options_;
   int adapterIndex_;
@@ -95,7 +72,6 @@ class Monitor {
   std::unique_ptr<Form1> form_;
   std::string shownLog_;            // the log as last seen
   std::vector<std::string> lines_;  // added to the log since the last flush
-  LinkQuality quality_;
   WatchMetrics metrics_;
   RouteSocket route_;
   int failedInARow_ = 0;
