@@ -152,9 +152,11 @@ double RoundHalfEven(double value) {
 
 std::int64_t RoundClamped(double value, std::int64_t lo, std::int64_t hi) {
   if (std::isnan(value)) return lo <= 0 && 0 <= hi ? 0 : lo;
-  double r = RoundHalfEven(value);
-  if (r <= static_cast<double>(lo)) return lo;
-  if (r >= static_cast<double>(hi)) return hi;
+  // A bound past 2^53 is no double; long double holds every 64-bit integer
+  // where the compiler gives it 64 mantissa bits (x86), so it compares exactly.
+  const long double r = RoundHalfEven(value);
+  if (r <= static_cast<long double>(lo)) return lo;
+  if (r >= static_cast<long double>(hi)) return hi;
   return static_cast<std::int64_t>(r);
 }
 
