@@ -507,6 +507,8 @@ void Form1::mnRestore_Click() {
   services_.toolkit.FocusWindow();
 }
 
+void Form1::Form_Resize(WindowState shown) { window.SetState(shown); }
+
 void Form1::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {
   if (!sysTray.trayIconShown) return;
   const auto code = static_cast<int>(RoundHalfEven(x / services_.toolkit.TwipsPerPixelX()));

@@ -149,6 +149,10 @@ class Form1 {
   void mnRestore_Click();
   // x is in twips; for the tray callback it carries the mouse message code.
   void Form_MouseMove(int button, int shift, double x, double y);
+  // The face tells what the user made of the window outside the program
+  // (minimised by its title bar, restored from the task bar), so that the
+  // next "Send to System Tray" starts from the window as it is.
+  void Form_Resize(WindowState shown);
 
   // Window procedures used by the handlers.
   void AddLogLine(const std::string& message);

@@ -92,6 +92,14 @@ TEST(TrayGuiTest, WithoutTraySendToTrayMinimisesAndRestoreTakesTheFocus) {
   send->click();
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(LogText(window).count("No notification area"), 1) << "said once per run";
+
+  // Restored from the task bar, not by the program: the button still works.
+  window.showNormal();
+  QApplication::processEvents();
+  ASSERT_FALSE(window.isMinimized());
+  send->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(window.isMinimized());
 }
 
 // The same window on a desktop that has a notification area.

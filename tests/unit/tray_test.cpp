@@ -250,6 +250,17 @@ TEST_F(TrayTest, WithoutANotificationAreaSendToTrayMinimisesAndSaysSoOnce) {
   form->cmdSysTray_Click();
   EXPECT_EQ(form->window.State(), WindowState::kMinimised);
 
+  // Restored from the task bar, behind the program's back: the next click
+  // minimises it again.
+  int minimiseRequests = 0;
+  form->window.SetObserver([&](Control&, Property p) {
+    if (p == Property::kWindowState && form->window.State() == WindowState::kMinimised)
+      ++minimiseRequests;
+  });
+  form->Form_Resize(WindowState::kNormal);
+  form->cmdSysTray_Click();
+  EXPECT_EQ(minimiseRequests, 1);
+
   const auto messages = LogMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find("No notification area"), std::string::npos) << messages[0];

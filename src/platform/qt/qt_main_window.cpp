@@ -318,7 +318,19 @@ void MainWindow::BuildControls() {
     QWidget* widget = Build(*control);
     if (widget == nullptr) continue;
     const TwipsRect& r = control->Layout().rect;
-    widget->setGeometry(Px(r.left), Px(r.top), Px(r.width), Px(r.height));
+    QRect place(Px(r.left), Px(r.top), Px(r.width), Px(r.height));
+    if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+      // A row shorter than the style's check box would cut off the box's
+      // bottom edge: the row grows to it about its middle.
+      QStyleOptionButton option;
+      option.initFrom(check);
+      const int needed = check->style()->pixelMetric(QStyle::PM_IndicatorHeight, &option, check);
+      if (needed > place.height()) {
+        place.adjust(0, -(needed - place.height()) / 2, 0, 0);
+        place.setHeight(needed);
+      }
+    }
+    widget->setGeometry(place);
     widget->setObjectName(control->Name());
     widgets_.insert(control->Name(), widget);
     widget->setFocusPolicy(Qt::NoFocus);
@@ -669,6 +681,12 @@ void MainWindow::Shutdown(bool displayGone) {
 }
 
 void MainWindow::SaveSession() { form_->SaveSession(); }
+
+void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange)
+    form_->Form_Resize(isMinimized() ? WindowState::kMinimised : WindowState::kNormal);
+  QWidget::changeEvent(event);
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   form_->Form_QueryUnload();

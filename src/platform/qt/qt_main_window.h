@@ -67,6 +67,8 @@ class MainWindow : public QWidget, public Toolkit {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Minimised or restored by the window manager: the model learns of it.
+  void changeEvent(QEvent* event) override;
   // The result lamp's and the graph's tips, made when they are asked for.
   bool eventFilter(QObject* watched, QEvent* event) override;
 

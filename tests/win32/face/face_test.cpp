@@ -495,6 +495,17 @@ TEST_F(FaceTest, TabWalksTheFocusOrder) {
   EXPECT_EQ(::GetNextDlgTabItem(window_->Handle(), walked.back(), FALSE), expected.front());
 }
 
+TEST_F(FaceTest, TheModelFollowsAMinimiseAndRestoreByTheUser) {
+  const HWND hwnd = window_->Handle();
+  ::ShowWindow(hwnd, SW_MINIMIZE);
+  Pump();
+  EXPECT_EQ(Form().window.State(), WindowState::kMinimised);
+  ::ShowWindow(hwnd, SW_RESTORE);
+  Pump();
+  EXPECT_EQ(Form().window.State(), WindowState::kNormal);
+  EXPECT_FALSE(::IsIconic(hwnd));
+}
+
 TEST_F(FaceTest, TrayMenuHasTheEntriesAndSeparatorsOfTheTable) {
   HMENU menu = window_->TrayMenu();
   const std::vector<TrayMenuEntry> entries = TrayMenuEntries(Form());
@@ -546,6 +557,38 @@ TEST_F(FaceTest, LabelColoursComeFromTheModelAndTheSystemScheme) {
   ::SetSysColors(1, std::array{COLOR_BTNFACE}.data(), &lightFace);
   // The other labels keep the system's window text colour (0x80000008).
   EXPECT_EQ(textColourOf(Hwnd(f.Label1)), ::GetSysColor(COLOR_WINDOWTEXT));
+}
+
+TEST_F(FaceTest, EachLampIsAWindowThatDrawsItsColourAndSaysItsStateInWords) {
+  Form1& f = Form();
+  const HWND lamp = Hwnd(f.shpResult);
+  ASSERT_NE(lamp, nullptr);
+  auto centre = [lamp] {
+    RECT r{};
+    ::GetClientRect(lamp, &r);
+    HDC screen = ::GetDC(lamp);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, r.right, r.bottom);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::SendMessageW(lamp, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+    const COLORREF pixel = ::GetPixel(memory, r.right / 2, r.bottom / 2);
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(lamp, screen);
+    return pixel;
+  };
+  const Colour before = f.shpResult.FillColour();
+  f.shpResult.SetFillColour(kGreen);
+  EXPECT_EQ(TextOf(lamp), "Ping result: passed");
+  const COLORREF green = centre();
+  EXPECT_TRUE(GetGValue(green) > GetRValue(green) && GetGValue(green) > GetBValue(green)) << green;
+  f.shpResult.SetFillColour(kRed);
+  EXPECT_EQ(TextOf(lamp), "Ping result: failed");
+  const COLORREF red = centre();
+  EXPECT_TRUE(GetRValue(red) > GetGValue(red) && GetRValue(red) > GetBValue(red)) << red;
+  f.shpResult.SetFillColour(before);
+  EXPECT_EQ(TextOf(Hwnd(f.shpPing)), "Ping activity: " + ColourWord(f.shpPing.FillColour()));
 }
 
 // ---- Tips -------------------------------------------------------------------

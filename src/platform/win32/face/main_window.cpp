@@ -43,6 +43,7 @@ const char* ClassOf(ControlKind kind) {
     case ControlKind::kComboBox:
       return "COMBOBOX";
     case ControlKind::kLabel:
+    case ControlKind::kShape:
       return "STATIC";
     default:
       return nullptr;
@@ -226,8 +227,14 @@ HWND MainWindow::Build(Binding& binding) {
       break;
     case ControlKind::kPictureBox:
       return graphView_.Create(instance_, hwnd_, style, r);
+    case ControlKind::kShape:
+      // A window of its own, so that a screen reader finds the lamp and reads
+      // its state in its text. Without SS_NOTIFY it lets the mouse through
+      // to the main window, where the lamp's tooltip is.
+      style |= SS_OWNERDRAW;
+      break;
     default:
-      return nullptr;  // shapes are painted by the window; timers and lists have no window
+      return nullptr;  // timers and lists have no window
   }
   std::wstring wideClass;
   if (className == nullptr) {
@@ -293,10 +300,6 @@ void MainWindow::EnableWidget(Control& c, bool enabled) {
 
 void MainWindow::ShowWidget(Control& c, bool visible) {
   if (HWND hwnd = Find(c)->hwnd) ::ShowWindow(hwnd, visible ? SW_SHOWNA : SW_HIDE);
-  if (c.Kind() == ControlKind::kShape) {
-    const RECT r = PixelRect(c.Layout().rect);
-    ::InvalidateRect(hwnd_, &r, TRUE);
-  }
 }
 
 void MainWindow::RunTimer(Timer& timer, bool running) {
@@ -360,8 +363,14 @@ void MainWindow::SetBarMax(ProgressBar& bar, int max) {
 }
 
 void MainWindow::SetLampColour(Shape& lamp, Colour) {
-  const RECT r = PixelRect(lamp.Layout().rect);
-  ::InvalidateRect(hwnd_, &r, FALSE);
+  ::InvalidateRect(Find(lamp)->hwnd, nullptr, FALSE);
+}
+
+void MainWindow::Redescribe(Control& c) {
+  // The lamps' state in words; the other controls' texts are their names.
+  if (c.Kind() != ControlKind::kShape) return;
+  if (HWND hwnd = Find(c)->hwnd)
+    ::SetWindowTextW(hwnd, WideFromUtf8(AccessibleNameOf(*form_, c)).c_str());
 }
 
 void MainWindow::SetLabelColour(Label& label, Colour) {
@@ -401,7 +410,8 @@ void MainWindow::MirrorWindow(Property property) {
     case Property::kWindowState:
       // A hidden window keeps its state for when it is shown: minimising it
       // now would bring it back on the taskbar.
-      if (::IsWindowVisible(hwnd_)) ::ShowWindow(hwnd_, minimised ? SW_MINIMIZE : SW_RESTORE);
+      if (::IsWindowVisible(hwnd_) && !reportingSize_)
+        ::ShowWindow(hwnd_, minimised ? SW_MINIMIZE : SW_RESTORE);
       break;
     default:
       break;
@@ -616,11 +626,21 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
       return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), wParam,
                               lParam);
-    case WM_PAINT:
-      OnPaint();
-      return 0;
+    case WM_DRAWITEM:
+      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
     case WM_ACTIVATE:
       OnActivate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
+    case WM_SIZE:
+      // Minimised or restored by the user (title bar, task bar): the model
+      // learns of it; a state it set itself comes back here unchanged.
+      if (wParam == SIZE_MINIMIZED || wParam == SIZE_RESTORED) {
+        const bool wasReporting = std::exchange(reportingSize_, true);
+        form_->Form_Resize(wParam == SIZE_MINIMIZED ? WindowState::kMinimised
+                                                    : WindowState::kNormal);
+        reportingSize_ = wasReporting;
+      }
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -694,16 +714,13 @@ void MainWindow::OnClose() {
   ::DestroyWindow(hwnd_);
 }
 
-void MainWindow::OnPaint() {
-  PaintScope paint(hwnd_);
-  for (const Binding& b : bindings_) {
-    if (b.control->Kind() != ControlKind::kShape || !b.control->Visible()) continue;
-    const RECT r = PixelRect(b.control->Layout().rect);
-    BrushHandle fill(::CreateSolidBrush(
-        ToColorRefOn(static_cast<Shape&>(*b.control).FillColour(), COLOR_BTNFACE, kLineContrast)));
-    ::FillRect(paint.Dc(), &r, fill.get());
-    ::FrameRect(paint.Dc(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
-  }
+void MainWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  const Binding* b = Find(item.hwndItem);
+  if (b == nullptr || b->control->Kind() != ControlKind::kShape) return;
+  BrushHandle fill(::CreateSolidBrush(
+      ToColorRefOn(static_cast<Shape&>(*b->control).FillColour(), COLOR_BTNFACE, kLineContrast)));
+  ::FillRect(item.hDC, &item.rcItem, fill.get());
+  ::FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
 }
 
 void MainWindow::OnActivate(bool active) {

@@ -72,7 +72,7 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit, private Widge
   void OnTimer(UINT_PTR id);
   void OnTrayCallback(WPARAM wParam, LPARAM lParam);
   void OnClose();
-  void OnPaint();
+  void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
   void OnDpiChanged(UINT dpi, const RECT& suggested);
   void OnTaskbarCreated();
@@ -104,6 +104,7 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit, private Widge
   void SetBarValue(ProgressBar& bar, int value) override;
   void SetBarMax(ProgressBar& bar, int max) override;
   void SetLampColour(Shape& lamp, Colour colour) override;
+  void Redescribe(Control& control) override;
   void SetLabelColour(Label& label, Colour colour) override;
   void FillList(ComboBox& list) override;
   void AppendToList(ComboBox& list, const std::string& item) override;
@@ -134,9 +135,10 @@ class MainWindow : public WindowClass<MainWindow>, public Toolkit, private Widge
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;
   HWND lastFocus_ = nullptr;
-  HWND tips_ = nullptr;  // owned by the window, which destroys it with itself
-  std::wstring tipText_;  // the text the tooltip control reads after TTN_GETDISPINFO
-  bool mirroring_ = false;  // the program is setting a control: its echo is not the user's
+  HWND tips_ = nullptr;         // owned by the window, which destroys it with itself
+  std::wstring tipText_;        // the text the tooltip control reads after TTN_GETDISPINFO
+  bool mirroring_ = false;      // the program is setting a control: its echo is not the user's
+  bool reportingSize_ = false;  // the window's own state change is being told to the model
   bool ended_ = false;
 };
 
