@@ -9,6 +9,7 @@ namespace quorrel {
 namespace {
 
 constexpr int kMarkerReach = 3;  // the diamond is seven pixels across
+constexpr int kLabelGap = 4;     // between two labels that would meet
 
 // Only a negative sample far beyond the peak leaves the 32-bit range; such a
 // point is clamped to the range's edge, which lies far outside the area anyway.
@@ -118,9 +119,9 @@ void ModGraph::DrawSeriesMarker(Canvas& area, Point newest, const GraphSeries& s
 // right edge. Two mends keep it readable: a series at the peak would put its
 // label wholly above the area, and one below zero wholly below it, so a
 // label that would lie wholly outside moves the least distance that brings
-// it inside; and where it would cover the label drawn before it (both series
-// at zero stand on the same corner), it stands immediately to that label's
-// left.
+// it inside; and where it would cover or touch the label drawn before it
+// (both series at zero stand on the same corner), it stands to that label's
+// left, kLabelGap pixels apart, so the two never read as one word.
 ModGraph::LabelBox ModGraph::DrawSeriesLabel(Canvas& area, Point newest, const GraphSeries& series,
                                              const std::string& label, const LabelBox* before) {
   area.SetForeColour(series.colour);
@@ -143,11 +144,13 @@ ModGraph::LabelBox ModGraph::DrawSeriesLabel(Canvas& area, Point newest, const G
     box.top = inside(box.top, height, areaHeight);
   }
   if (before != nullptr) {
-    const bool overlap = std::int64_t{box.left} < std::int64_t{before->left} + before->width &&
-                         std::int64_t{before->left} < std::int64_t{box.left} + box.width &&
+    const std::int64_t beforeLeft = std::int64_t{before->left} - kLabelGap;
+    const std::int64_t beforeRight = std::int64_t{before->left} + before->width + kLabelGap;
+    const bool overlap = std::int64_t{box.left} < beforeRight &&
+                         beforeLeft < std::int64_t{box.left} + box.width &&
                          std::int64_t{box.top} < std::int64_t{before->top} + before->height &&
                          std::int64_t{before->top} < std::int64_t{box.top} + box.height;
-    if (overlap) box.left = Offset(before->left, -std::int64_t{width});
+    if (overlap) box.left = Offset(before->left, -(std::int64_t{width} + kLabelGap));
   }
   const std::string ansi = codePage_.ToAnsi(label);
   area.TextOutA(box.left, box.top, ansi.c_str(), static_cast<int>(ansi.size()));

@@ -166,7 +166,7 @@ TEST_F(GraphTest, ALabelThatWouldLieWhollyOutsideMovesTheLeastDistanceInside) {
   EXPECT_EQ(at[1].y, 65 - 13);
 }
 
-TEST_F(GraphTest, OverlappingLabelsPutUpstreamImmediatelyLeftOfDownstream) {
+TEST_F(GraphTest, MeetingLabelsPutUpstreamFourPixelsLeftOfDownstream) {
   Setup(513, 65);
   canvas.textWidth = 14;
   canvas.textHeight = 13;
@@ -176,7 +176,7 @@ TEST_F(GraphTest, OverlappingLabelsPutUpstreamImmediatelyLeftOfDownstream) {
   ASSERT_EQ(at.size(), 2u);
   EXPECT_EQ(at[0].x, 513 - 14);
   EXPECT_EQ(at[0].y, 65 - 13);
-  EXPECT_EQ(at[1].x, 513 - 14 - 14);
+  EXPECT_EQ(at[1].x, 513 - 14 - 4 - 14);
   EXPECT_EQ(at[1].y, 65 - 13);
   // Both at the peak: both moved to the top, upstream again on the left.
   canvas.ops.clear();
@@ -184,12 +184,12 @@ TEST_F(GraphTest, OverlappingLabelsPutUpstreamImmediatelyLeftOfDownstream) {
   at = LabelCorners(canvas);
   EXPECT_EQ(at[0].y, 0);
   EXPECT_EQ(at[1].y, 0);
-  EXPECT_EQ(at[1].x, at[0].x - 14);
+  EXPECT_EQ(at[1].x, at[0].x - 4 - 14);
   // Partly overlapping rows count too; the upstream label keeps its height.
   canvas.ops.clear();
   Draw(0, 10, 100);  // upstream at y = 58.5 -> 58: rows 45 to 57 against 52 to 64
   at = LabelCorners(canvas);
-  EXPECT_EQ(at[1].x, 513 - 28);
+  EXPECT_EQ(at[1].x, 513 - 32);
   EXPECT_EQ(at[1].y, 58 - 13);
   // Apart by one row: each stays flush with the right edge.
   canvas.ops.clear();
@@ -198,12 +198,12 @@ TEST_F(GraphTest, OverlappingLabelsPutUpstreamImmediatelyLeftOfDownstream) {
   at = LabelCorners(canvas);
   EXPECT_EQ(at[1].x, 513 - 14);
   EXPECT_EQ(at[1].y, 52 - 13);
-  // Wider labels: the upstream one still ends exactly where downstream begins.
+  // Wider labels: still four pixels apart.
   canvas.ops.clear();
   canvas.textWidth = 40;
   Draw(0, 0, 100);
   at = LabelCorners(canvas);
-  EXPECT_EQ(at[1].x + 40, at[0].x);
+  EXPECT_EQ(at[1].x + 40 + 4, at[0].x);
 }
 
 TEST_F(GraphTest, MarkersReplaceLabelsWithDiamondsOnTheNewestPoint) {
