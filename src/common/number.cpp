@@ -1,10 +1,11 @@
 #include "common/number.h"
 
 #include <algorithm>
-#include <charconv>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
-#include <system_error>
+#include <vector>
 
 namespace quorrel {
 namespace {
@@ -55,6 +56,126 @@ double ReadRadix(Reader& r, int radix) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
+// Just enough of an unsigned big integer for an exact reading: 32-bit
+// limbs, least significant first, no leading zero limbs.
+class Big {
+ public:
+  explicit Big(std::uint32_t v) {
+    if (v != 0) limbs_.push_back(v);
+  }
+  void MulAdd(std::uint32_t m, std::uint32_t a) {
+    std::uint64_t carry = a;
+    for (std::uint32_t& limb : limbs_) {
+      carry += std::uint64_t{limb} * m;
+      limb = static_cast<std::uint32_t>(carry);
+      carry >>= 32;
+    }
+    if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
+  }
+  void MulPow10(std::int64_t n) {
+    for (; n >= 9; n -= 9) MulAdd(1000000000u, 0);
+    for (; n > 0; --n) MulAdd(10, 0);
+  }
+  void ShiftLeft(std::int64_t bits) {
+    if (limbs_.empty() || bits <= 0) return;
+    const auto words = static_cast<std::size_t>(bits / 32);
+    const int rest = static_cast<int>(bits % 32);
+    if (rest != 0) {
+      std::uint32_t carry = 0;
+      for (std::uint32_t& limb : limbs_) {
+        const std::uint32_t next = limb >> (32 - rest);
+        limb = (limb << rest) | carry;
+        carry = next;
+      }
+      if (carry != 0) limbs_.push_back(carry);
+    }
+    limbs_.insert(limbs_.begin(), words, 0u);
+  }
+  void ShiftRightOne() {
+    for (std::size_t i = 0; i < limbs_.size(); ++i)
+      limbs_[i] = (limbs_[i] >> 1) | (i + 1 < limbs_.size() ? limbs_[i + 1] << 31 : 0u);
+    Trim();
+  }
+  // *this -= other, for other <= *this.
+  void Subtract(const Big& other) {
+    std::int64_t borrow = 0;
+    for (std::size_t i = 0; i < limbs_.size(); ++i) {
+      std::int64_t d = std::int64_t{limbs_[i]} - borrow -
+                       (i < other.limbs_.size() ? std::int64_t{other.limbs_[i]} : 0);
+      borrow = d < 0 ? 1 : 0;
+      limbs_[i] = static_cast<std::uint32_t>(d + (borrow << 32));
+    }
+    Trim();
+  }
+  std::int64_t BitLength() const {
+    if (limbs_.empty()) return 0;
+    return 32 * static_cast<std::int64_t>(limbs_.size() - 1) +
+           (32 - std::countl_zero(limbs_.back()));
+  }
+  friend int Compare(const Big& a, const Big& b) {
+    if (a.limbs_.size() != b.limbs_.size()) return a.limbs_.size() < b.limbs_.size() ? -1 : 1;
+    for (std::size_t i = a.limbs_.size(); i-- > 0;)
+      if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
+    return 0;
+  }
+
+ private:
+  void Trim() {
+    while (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
+  }
+  std::vector<std::uint32_t> limbs_;
+};
+
+// The double nearest to digits × 10^exponent10, ties to even, as a correctly
+// rounding strtod gives it in the "C" locale. `digits` has no leading zero.
+// Worked exactly: the quotient of two big integers is scaled by 2^shift to
+// the 53 bits of a double (fewer below the normal range) and rounded by its
+// remainder.
+double DecimalToDouble(std::string_view digits, std::int64_t exponent10) {
+  Big num(0);
+  for (char c : digits) num.MulAdd(10, static_cast<std::uint32_t>(c - '0'));
+  Big den(1);
+  if (exponent10 >= 0)
+    num.MulPow10(exponent10);
+  else
+    den.MulPow10(-exponent10);
+  // value = num / den; find shift with 2^52 <= num * 2^shift / den < 2^53.
+  std::int64_t shift = 53 - (num.BitLength() - den.BitLength());
+  auto scaled = [&](std::int64_t by, Big& a, Big& b) {
+    if (by >= 0)
+      a.ShiftLeft(by);
+    else
+      b.ShiftLeft(-by);
+  };
+  {
+    Big a = num, b = den;
+    scaled(shift, a, b);
+    b.ShiftLeft(53);
+    if (Compare(a, b) >= 0) --shift;  // the estimate is at most one too large
+  }
+  // Below the normal range the step is fixed at 2^-1074; above it is infinity.
+  constexpr std::int64_t kSubnormalShift = 1074;
+  shift = std::min(shift, kSubnormalShift);
+  if (shift < -971) return HUGE_VAL;
+  Big a = num, b = den;
+  scaled(shift, a, b);  // a / b is the value times 2^shift, below 2^53
+  std::uint64_t q = 0;
+  Big step = b;
+  step.ShiftLeft(52);
+  for (int bit = 52; bit >= 0; --bit) {
+    if (Compare(a, step) >= 0) {
+      a.Subtract(step);
+      q |= std::uint64_t{1} << bit;
+    }
+    step.ShiftRightOne();
+  }
+  // a is now the remainder, below b: round half to even.
+  a.ShiftLeft(1);
+  const int half = Compare(a, b);
+  if (half > 0 || (half == 0 && (q & 1) != 0)) ++q;
+  return std::ldexp(static_cast<double>(q), static_cast<int>(-shift));
+}
+
 }  // namespace
 
 double Val(std::string_view text) {
@@ -73,10 +194,13 @@ double Val(std::string_view text) {
     negative = r.Peek() == '-';
     r.Next();
   }
-  // The digits go to std::from_chars, which reads "." as the decimal point
-  // whatever the user's locale says; strtod would follow LC_NUMERIC and read
-  // "3.5" as 3 under de_DE.
-  std::string mantissa = "0";
+  // Only '.' is the decimal point, whatever the user's locale says (strtod
+  // would follow LC_NUMERIC and read "3.5" as 3 under de_DE). The significant
+  // digits are kept for the exact reading: 767 of them settle any rounding,
+  // so past kKeptDigits the rest only tell whether anything non-zero follows.
+  constexpr std::size_t kKeptDigits = 800;
+  std::string kept;
+  bool sticky = false;
   bool digits = false;
   bool point = false;
   // Decimal exponent of the first significant digit, counted while reading,
@@ -90,7 +214,6 @@ double Val(std::string_view text) {
     const char c = r.Peek();
     if (c >= '0' && c <= '9') {
       digits = true;
-      mantissa += c;
       if (!point) {
         if (significant || c != '0') ++integerPlaces;
       } else {
@@ -98,9 +221,14 @@ double Val(std::string_view text) {
         if (!significant && c != '0') leadExponent = -fractionPlace;
       }
       if (c != '0') significant = true;
+      if (significant) {
+        if (kept.size() < kKeptDigits)
+          kept += c;
+        else
+          sticky = sticky || c != '0';
+      }
     } else if (c == '.' && !point) {
       point = true;
-      mantissa += c;
     } else {
       break;
     }
@@ -129,15 +257,10 @@ double Val(std::string_view text) {
   // Doubles reach from about 4.9e-324 to 1.8e308.
   if (leadExponent + exponent > 400) return infinity;
   if (leadExponent + exponent < -400) return zero;
-  mantissa += 'e';
-  char buffer[24];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, exponent);
-  mantissa.append(buffer, written.ptr);
-  double value = 0;
-  const auto [end, error] =
-      std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), value);
-  if (error == std::errc::result_out_of_range) return leadExponent + exponent > 0 ? infinity : zero;
-  if (error != std::errc()) return zero;
+  if (sticky) kept += '1';  // beyond every tie: only which side of it counts
+  const std::int64_t exponent10 =
+      leadExponent + exponent - static_cast<std::int64_t>(kept.size() - 1);
+  const double value = DecimalToDouble(kept, exponent10);
   return negative ? -value : value;
 }
 

@@ -133,6 +133,23 @@ TEST(Val, ReadsEveryDigitOfALongExponent) {
   EXPECT_EQ(CheckBoxValueFromText("2000e-0003"), 2);
 }
 
+TEST(Val, GivesTheNearestDoubleWithTiesToEven) {
+  // Halfway between two doubles, and a hair either side of it.
+  EXPECT_EQ(Val("9007199254740993"), 0x1p53);
+  EXPECT_EQ(Val("9007199254740995"), 0x1p53 + 4);
+  EXPECT_EQ(Val("9007199254740993." + std::string(900, '0') + "1"), 0x1p53 + 2);
+  EXPECT_EQ(Val("9007199254740992." + std::string(900, '9')), 0x1p53);
+  EXPECT_EQ(Val("0.1"), 0x1.999999999999ap-4);
+  EXPECT_EQ(Val("2.2250738585072011e-308"), 0x0.fffffffffffffp-1022);  // the last subnormal
+  EXPECT_EQ(Val("2.2250738585072014e-308"), 0x1p-1022);
+  EXPECT_EQ(Val("4.9406564584124654e-324"), 0x1p-1074);
+  EXPECT_EQ(Val("2.4703282292062328e-324"), 0x1p-1074);  // just over half the least
+  EXPECT_EQ(Val("2.4703282292062327e-324"), 0);
+  EXPECT_EQ(Val("1.7976931348623157e308"), 0x1.fffffffffffffp1023);
+  EXPECT_TRUE(std::isinf(Val("1.7976931348623159e308")));
+  EXPECT_EQ(Val("-2.5"), -2.5);
+}
+
 TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(RoundHalfEven(2.5), 2);
   EXPECT_EQ(RoundHalfEven(3.5), 4);
