@@ -7,7 +7,7 @@
 # writes OUT_DIR/NAME-<dpi>dpi.png for each DPI (default 96 and 192), each
 # taken a few seconds after Start so the log and the lamps show something.
 # QUORREL_SCREENS_IP sets the destination (default 127.0.0.1; empty shows the
-# box's hint).
+# box's hint); QUORREL_SCREENS_DARK=1 gives the prefix a dark colour scheme.
 set -u
 exe=$1
 wine_run=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -30,6 +30,18 @@ trap 'exit 1' INT TERM
 work=$(mktemp -d /tmp/quorrel-screens-XXXXXX) || fail "no temp folder"
 session_start "$work" "$wine_run" "$exe"
 mkdir -p "$out" "$work/app"
+if [ -n "${QUORREL_SCREENS_DARK-}" ]; then
+  key='HKCU\Control Panel\Colors'
+  for pair in "ButtonFace 45 45 45" "Window 30 30 30" "WindowText 255 255 255" \
+    "ButtonText 255 255 255" "GrayText 150 150 150" "ButtonShadow 20 20 20" \
+    "ButtonHilight 80 80 80" "ButtonLight 64 64 64" "ButtonDkShadow 0 0 0" \
+    "Menu 45 45 45" "MenuText 255 255 255" "InfoWindow 45 45 45" "InfoText 255 255 255"; do
+    colour=${pair%% *}
+    wine reg add "$key" /v "$colour" /t REG_SZ /d "${pair#* }" /f >/dev/null 2>&1 ||
+      fail "could not set $colour"
+  done
+  timeout 60 wineserver -w
+fi
 out=$(cd "$out" && pwd)
 cp "$exe" "$work/app/quorrel.exe"
 
