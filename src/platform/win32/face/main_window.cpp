@@ -540,8 +540,8 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
 
 namespace {
 
-// The lamp is painted by the window itself, so its tool is a rectangle of the
-// window's; the graph is a window of its own.
+// The lamp's window lets the mouse through to the main window, so its tool is
+// a rectangle of the main window's; the graph's tool is the graph's window.
 constexpr UINT_PTR kLampTipId = 1;
 constexpr int kTipWidthAt96Dpi = 320;
 
