@@ -64,6 +64,11 @@ std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallb
   return characters == 1 ? separator : std::string(fallback);
 }
 
+std::string TwoDigits(int v) {
+  const int d = ((v % 100) + 100) % 100;
+  return {static_cast<char>('0' + d / 10), static_cast<char>('0' + d % 10)};
+}
+
 std::string FormatGrouped(double value, std::string_view sep) {
   double r = RoundHalfEven(value);
   if (!std::isfinite(r)) return "0";

@@ -22,6 +22,10 @@ std::string LocaleSeparatorOr(std::string_view candidate, std::string_view fallb
 // rounding halves to the even neighbour.
 std::string FormatGrouped(double value, std::string_view thousandsSeparator);
 
+// The last two decimal digits of `v`, a leading zero included ("07"), as
+// dates and times show them.
+std::string TwoDigits(int v);
+
 // The kilobyte format: FormatGrouped followed by " KB".
 std::string FormatKilobytes(double kilobytes, std::string_view thousandsSeparator);
 

@@ -44,11 +44,6 @@ std::string FormatPercentDown(double percent) {
   return FormatTenths(std::floor(percent * 10 + 1e-7));
 }
 
-std::string TwoDigits(int v) {
-  const int d = ((v % 100) + 100) % 100;
-  return {static_cast<char>('0' + d / 10), static_cast<char>('0' + d % 10)};
-}
-
 }  // namespace
 
 std::string FormatRoundTrip(double micros, bool wholeMillis) {

@@ -6,14 +6,6 @@
 #include "common/utf8.h"
 
 namespace quorrel {
-namespace {
-
-std::string TwoDigits(int v) {
-  const int d = ((v % 100) + 100) % 100;
-  return {static_cast<char>('0' + d / 10), static_cast<char>('0' + d % 10)};
-}
-
-}  // namespace
 
 std::string FormatLogStamp(const LocalTime& t, const std::string& dateSep,
                            const std::string& timeSep) {
