@@ -177,40 +177,44 @@ void LinkQuality::SetEnd(Outage& outage, const LocalTime& end) {
   outage.seconds = Seconds(outage.start, end);
 }
 
-RttStats LinkQuality::Window() const {
+namespace {
+
+// The figures that follow from the counts and the sums alone; the caller
+// adds the rest when there are replies.
+RttStats FromSums(std::int64_t pings, std::int64_t lost, double sum, double sumSq) {
   RttStats s;
-  s.pings = windowPings_;
-  s.lost = windowLost_;
-  s.replies = s.pings - s.lost;
+  s.pings = pings;
+  s.lost = lost;
+  s.replies = pings - lost;
   if (s.pings > 0)
     s.lossPercent = 100.0 * static_cast<double>(s.lost) / static_cast<double>(s.pings);
   if (s.replies == 0) return s;
   const double n = static_cast<double>(s.replies);
+  s.avgMicros = sum / n;
+  s.mdevMicros = std::sqrt(std::max(0.0, sumSq / n - s.avgMicros * s.avgMicros));
+  return s;
+}
+
+}  // namespace
+
+RttStats LinkQuality::Window() const {
+  RttStats s = FromSums(windowPings_, windowLost_, static_cast<double>(windowSum_),
+                        static_cast<double>(windowSumSq_));
+  if (s.replies == 0) return s;
   s.lastMicros = slots_[replies_.Back()].rtt;
   s.minMicros = slots_[minQueue_.Front()].rtt;
   s.maxMicros = slots_[maxQueue_.Front()].rtt;
-  s.avgMicros = static_cast<double>(windowSum_) / n;
-  s.mdevMicros =
-      std::sqrt(std::max(0.0, static_cast<double>(windowSumSq_) / n - s.avgMicros * s.avgMicros));
   s.jitterMicros = windowJitter_;
   s.wholeMillis = windowWholeMillis_;
   return s;
 }
 
 RttStats LinkQuality::SinceStart() const {
-  RttStats s;
-  s.pings = allPings_;
-  s.lost = allLost_;
-  s.replies = s.pings - s.lost;
-  if (s.pings > 0)
-    s.lossPercent = 100.0 * static_cast<double>(s.lost) / static_cast<double>(s.pings);
+  RttStats s = FromSums(allPings_, allLost_, static_cast<double>(allSum_), allSumSq_);
   if (s.replies == 0) return s;
-  const double n = static_cast<double>(s.replies);
   s.lastMicros = allLastRtt_;
   s.minMicros = allMin_;
   s.maxMicros = allMax_;
-  s.avgMicros = static_cast<double>(allSum_) / n;
-  s.mdevMicros = std::sqrt(std::max(0.0, allSumSq_ / n - s.avgMicros * s.avgMicros));
   s.jitterMicros = allJitter_;
   s.wholeMillis = allWholeMillis_;
   return s;
