@@ -132,33 +132,33 @@ class Big {
 // the 53 bits of a double (fewer below the normal range) and rounded by its
 // remainder.
 double DecimalToDouble(std::string_view digits, std::int64_t exponent10) {
-  Big num(0);
-  for (char c : digits) num.MulAdd(10, static_cast<std::uint32_t>(c - '0'));
-  Big den(1);
+  Big a(0);
+  for (char c : digits) a.MulAdd(10, static_cast<std::uint32_t>(c - '0'));
+  Big b(1);
   if (exponent10 >= 0)
-    num.MulPow10(exponent10);
+    a.MulPow10(exponent10);
   else
-    den.MulPow10(-exponent10);
-  // value = num / den; find shift with 2^52 <= num * 2^shift / den < 2^53.
-  std::int64_t shift = 53 - (num.BitLength() - den.BitLength());
-  auto scaled = [&](std::int64_t by, Big& a, Big& b) {
-    if (by >= 0)
-      a.ShiftLeft(by);
-    else
-      b.ShiftLeft(-by);
-  };
-  {
-    Big a = num, b = den;
-    scaled(shift, a, b);
-    b.ShiftLeft(53);
-    if (Compare(a, b) >= 0) --shift;  // the estimate is at most one too large
+    b.MulPow10(-exponent10);
+  // The value is a / b. Scaled by 2^shift it is a quotient in [2^52, 2^53),
+  // for the shift the bit lengths give, or one less.
+  std::int64_t shift = 53 - (a.BitLength() - b.BitLength());
+  if (shift >= 0)
+    a.ShiftLeft(shift);
+  else
+    b.ShiftLeft(-shift);
+  Big top = b;
+  top.ShiftLeft(53);
+  if (Compare(a, top) >= 0) {
+    --shift;
+    b.ShiftLeft(1);
   }
   // Below the normal range the step is fixed at 2^-1074; above it is infinity.
   constexpr std::int64_t kSubnormalShift = 1074;
-  shift = std::min(shift, kSubnormalShift);
+  if (shift > kSubnormalShift) {
+    b.ShiftLeft(shift - kSubnormalShift);
+    shift = kSubnormalShift;
+  }
   if (shift < -971) return HUGE_VAL;
-  Big a = num, b = den;
-  scaled(shift, a, b);  // a / b is the value times 2^shift, below 2^53
   std::uint64_t q = 0;
   Big step = b;
   step.ShiftLeft(52);
