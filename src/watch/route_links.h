@@ -13,13 +13,6 @@
 
 namespace quorrel::watch {
 
-// Reads the RTM_NEWROUTE messages of one datagram of an IPv4 route dump and
-// keeps, in `best`, the output link of the main table's default unicast
-// route with the lowest metric seen so far (`bestMetric`). Bounded by the
-// datagram; a message that breaks its bounds ends the read as kFailed.
-posix::NetlinkStatus ParseDefaultRoutes(std::span<const std::byte> datagram, std::uint32_t sequence,
-                                        std::optional<int>& best, std::uint32_t& bestMetric);
-
 class RouteSocket {
  public:
   // The index of the link the IPv4 default route leaves by; none without one

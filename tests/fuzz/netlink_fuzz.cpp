@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -180,6 +181,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     posix::NetlinkStatus statsStatus = posix::ParseStatsMessages(datagram, sequence, counters);
     Check(statsStatus == status, "the two readers frame the datagram differently");
     Check(counters.size() - statsBefore <= framing.statsMessages, "more counters than messages");
+    std::optional<int> route;
+    std::uint32_t metric = 0;
+    Check(posix::ParseDefaultRoutes(datagram, sequence, route, metric) == status,
+          "the route reader frames the datagram differently");
     if (status != posix::NetlinkStatus::kMore) break;
   }
 

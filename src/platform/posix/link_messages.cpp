@@ -221,6 +221,34 @@ NetlinkStatus ParseStatsMessages(std::span<const std::byte> datagram, std::uint3
       });
 }
 
+NetlinkStatus ParseDefaultRoutes(std::span<const std::byte> datagram, std::uint32_t sequence,
+                                 std::optional<int>& best, std::uint32_t& bestMetric) {
+  return ForEachMessage(
+      datagram, sequence, [&](std::uint16_t type, std::span<const std::byte> payload) {
+        if (type != RTM_NEWROUTE || payload.size() < sizeof(rtmsg)) return;
+        rtmsg route;
+        std::memcpy(&route, payload.data(), sizeof route);
+        if (route.rtm_family != AF_INET || route.rtm_dst_len != 0 || route.rtm_type != RTN_UNICAST)
+          return;
+        std::uint32_t table = route.rtm_table;
+        std::uint32_t metric = 0;
+        std::optional<int> link;
+        ForEachAttr(payload.subspan(std::min(NLMSG_ALIGN(sizeof(rtmsg)), payload.size())),
+                    [&](unsigned attrType, Attr attr) {
+                      if (attr.size < sizeof(std::uint32_t)) return;
+                      const auto value = attr.Value<std::uint32_t>();
+                      if (attrType == RTA_OIF) link = static_cast<int>(value);
+                      if (attrType == RTA_PRIORITY) metric = value;
+                      if (attrType == RTA_TABLE) table = value;
+                    });
+        if (table != RT_TABLE_MAIN || !link) return;
+        if (!best || metric < bestMetric) {
+          best = link;
+          bestMetric = metric;
+        }
+      });
+}
+
 void BuildStaticRow(std::byte* row, const LinkRecord& link, const LinkProbe& probe) {
   std::memset(row, 0, kIfRowSize);
   Put32(row + ifrow::kIndex, static_cast<std::uint32_t>(link.index));

@@ -5,6 +5,7 @@
 // bytes of their own. Every read is bounded by the datagram it was given.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -77,6 +78,13 @@ NetlinkStatus ParseLinkMessages(std::span<const std::byte> datagram, std::uint32
 // above.
 NetlinkStatus ParseStatsMessages(std::span<const std::byte> datagram, std::uint32_t sequence,
                                  std::vector<LinkCounters>& counters);
+
+// Reads the RTM_NEWROUTE messages of one datagram of an IPv4 route dump and
+// keeps, in `best`, the output link of the main table's default unicast
+// route with the lowest metric seen so far (`bestMetric`). `sequence` as
+// above.
+NetlinkStatus ParseDefaultRoutes(std::span<const std::byte> datagram, std::uint32_t sequence,
+                                 std::optional<int>& best, std::uint32_t& bestMetric);
 
 // What the per-device ioctls add to a link record.
 struct LinkProbe {
