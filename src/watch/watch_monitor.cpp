@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/safe_files.h"
 #include "quality/quality_text.h"
+#include "window/face_support.h"
 
 namespace quorrel::watch {
 
@@ -35,25 +37,17 @@ void Monitor::Start() {
   } else {
     form.cboConnections.SetListIndex(-1);
   }
-  // The model's AddLogLine appends whole lines at the end (one, or two with
-  // a note) and drops whole lines from the top; what it appended is what
-  // follows the longest tail of the old text that the new one begins with.
+  // The model's AddLogLine appends whole lines at the end and drops whole
+  // lines from the top: the lines to write are what the window's log box
+  // would append.
   form.txtOut.SetObserver([this](Control& control, Property property) {
     if (property != Property::kText) return;
     const std::string& text = static_cast<TextBox&>(control).Text();
-    std::size_t kept = 0;
-    for (std::size_t from = 0; from < shownLog_.size();) {
-      if (text.compare(0, shownLog_.size() - from, shownLog_, from) == 0) {
-        kept = shownLog_.size() - from;
-        break;
-      }
-      const std::size_t next = shownLog_.find("\r\n", from);
-      from = next == std::string::npos ? shownLog_.size() : next + 2;
-    }
-    for (std::size_t at = kept; at < text.size();) {
-      std::size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) end = text.size();
-      lines_.push_back(text.substr(at, end - at));
+    const std::string_view added = DiffLog(shownLog_, text).appended;
+    for (std::size_t at = 0; at < added.size();) {
+      std::size_t end = added.find("\r\n", at);
+      if (end == std::string_view::npos) end = added.size();
+      lines_.emplace_back(added.substr(at, end - at));
       at = end + 2;
     }
     shownLog_ = text;
@@ -128,16 +122,11 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
   const std::string temporary = folder + "." + base + "." + std::to_string(::getpid()) + ".tmp";
   posix::UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.Get() < 0) return std::strerror(errno);
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd.Get(), text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string reason = std::strerror(n < 0 ? errno : ENOSPC);
-      ::unlink(temporary.c_str());
-      return reason;
-    }
-    written += static_cast<std::size_t>(n);
+  errno = 0;
+  if (!posix::WriteAll(fd.Get(), text)) {
+    const std::string reason = std::strerror(errno != 0 ? errno : ENOSPC);
+    ::unlink(temporary.c_str());
+    return reason;
   }
   fd.Reset();
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
