@@ -95,11 +95,9 @@ int main(int argc, char** argv) {
   auto publish = [&]() -> std::string {
     if (!server && options.metricsFile.empty()) return {};
     const WatchMetrics& metrics = monitor.Metrics();
-    std::string text = metrics.Render(ExpositionFormat::kText004);
-    std::string error;
-    if (!options.metricsFile.empty()) error = WriteFileAtomically(options.metricsFile, text);
-    if (server) server->Publish(std::move(text), metrics.Render(ExpositionFormat::kOpenMetrics));
-    return error;
+    if (server) server->Publish(metrics);
+    if (options.metricsFile.empty()) return {};
+    return WriteFileAtomically(options.metricsFile, metrics.Render(ExpositionFormat::kText004));
   };
   if (const std::string error = publish(); !error.empty())
     return Usage("cannot write '" + options.metricsFile + "': " + error + " (--metrics-file)");

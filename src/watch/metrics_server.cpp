@@ -88,10 +88,11 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   if (std::string_view(url) != "/metrics")
     return Reply(connection, MHD_HTTP_NOT_FOUND, kNotFound, "text/plain; charset=utf-8", false);
   const char* accept = gMhd->lookupValue(connection, MHD_HEADER_KIND, "Accept");
-  const bool openMetrics = FormatFor(accept ? accept : "") == ExpositionFormat::kOpenMetrics;
-  const std::shared_ptr<const std::string> text = server.Current(openMetrics);
-  return Reply(connection, MHD_HTTP_OK, *text,
-               openMetrics ? kOpenMetricsContentType : kText004ContentType, false);
+  const ExpositionFormat format = FormatFor(accept ? accept : "");
+  return Reply(connection, MHD_HTTP_OK, server.Render(format),
+               format == ExpositionFormat::kOpenMetrics ? kOpenMetricsContentType
+                                                        : kText004ContentType,
+               false);
 }
 
 }  // namespace
@@ -144,17 +145,20 @@ MetricsServer::~MetricsServer() {
   if (daemon_ != nullptr) gMhd->stopDaemon(daemon_);
 }
 
-void MetricsServer::Publish(std::string text004, std::string openMetrics) {
-  auto a = std::make_shared<const std::string>(std::move(text004));
-  auto b = std::make_shared<const std::string>(std::move(openMetrics));
+void MetricsServer::Publish(const WatchMetrics& metrics) {
+  auto copy = std::make_shared<const WatchMetrics>(metrics);
   const std::lock_guard lock(mutex_);
-  text004_.swap(a);
-  openMetrics_.swap(b);
+  metrics_.swap(copy);
 }
 
-std::shared_ptr<const std::string> MetricsServer::Current(bool openMetrics) const {
-  const std::lock_guard lock(mutex_);
-  return openMetrics ? openMetrics_ : text004_;
+std::string MetricsServer::Render(ExpositionFormat format) const {
+  std::shared_ptr<const WatchMetrics> metrics;
+  {
+    const std::lock_guard lock(mutex_);
+    metrics = metrics_;
+  }
+  if (!metrics) return format == ExpositionFormat::kOpenMetrics ? "# EOF\n" : "";
+  return metrics->Render(format);
 }
 
 }  // namespace quorrel::watch

@@ -1,11 +1,13 @@
 #pragma once
 // GET /metrics over HTTP, served by libmicrohttpd's own thread. The monitor's
-// model is single-threaded: the main thread renders the text after each tick
-// and hands it over here; the server threads only copy what was handed over.
+// model is single-threaded: the main thread hands a copy of its figures over
+// after each tick, and a scrape renders that copy in the format it asks for,
+// so a tick nobody scrapes renders nothing.
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "watch/metrics.h"
 #include "watch/watch_options.h"
 
 struct MHD_Daemon;
@@ -26,19 +28,18 @@ class MetricsServer {
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
-  // The texts the next scrapes receive.
-  void Publish(std::string text004, std::string openMetrics);
+  // The figures the next scrapes receive.
+  void Publish(const WatchMetrics& metrics);
 
-  // The text of one format as it stands (for a server thread).
-  std::shared_ptr<const std::string> Current(bool openMetrics) const;
+  // The figures in one format as they stand (for a server thread).
+  std::string Render(ExpositionFormat format) const;
 
  private:
   MetricsServer() = default;
 
   MHD_Daemon* daemon_ = nullptr;
   mutable std::mutex mutex_;
-  std::shared_ptr<const std::string> text004_ = std::make_shared<std::string>();
-  std::shared_ptr<const std::string> openMetrics_ = std::make_shared<std::string>("# EOF\n");
+  std::shared_ptr<const WatchMetrics> metrics_;  // none before the first Publish
 };
 
 }  // namespace quorrel::watch
